@@ -1,0 +1,28 @@
+# Common settings of every target of the project.
+
+set(PROJECT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
+if(WARNINGS_AS_ERRORS)
+  list(APPEND PROJECT_WARNINGS -Werror)
+endif()
+
+if(ENABLE_SANITIZERS)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# project_target(<target>): the project's warnings on a target of ours.
+function(project_target target)
+  target_compile_options(${target} PRIVATE ${PROJECT_WARNINGS})
+endfunction()
+
+# plugin_module(<target> <version script>): a plug-in module built as <target>.so
+# without the "lib" prefix, exporting only what the version script lists and
+# keeping the symbols of the static libraries it links hidden.
+function(plugin_module target script)
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
+  target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--exclude-libs,ALL
+                      -Wl,--no-undefined)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
+  project_target(${target})
+endfunction()

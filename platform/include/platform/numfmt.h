@@ -1,0 +1,24 @@
+// Number to text and text to number, with the decimal separator of the user's
+// locale (read once from the environment, never by changing the process's
+// locale).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The decimal separator in use: '.' or ','.
+char decimalSeparator();
+// Sets the separator (tests); 0 goes back to the user's locale setting.
+void setDecimalSeparator(char separator);
+
+// General format, up to 15 significant digits, trailing zeros dropped; fixed
+// notation for magnitudes from 0.0001 to below 1E15, otherwise 1.5E20 / 1E-5.
+std::string FloatToStr(double value);
+
+// Blanks around, an optional sign, digits with at most one decimal separator
+// and an optional exponent. False (and `value` untouched) for anything else.
+bool StrToFloat(std::string_view text, double& value);
+
+} // namespace platform
