@@ -38,8 +38,11 @@ char separatorFromTable(const std::string& name) {
     return '.';
 }
 
-char separatorOfLocale() {
-    const std::string name = localeNameFromEnvironment();
+std::atomic<char> gOverride{0};
+
+} // namespace
+
+char detail::separatorForLocaleName(const std::string& name) {
     if (name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0)
         return '.';
     try {
@@ -54,15 +57,11 @@ char separatorOfLocale() {
     return separatorFromTable(name);
 }
 
-std::atomic<char> gOverride{0};
-
-} // namespace
-
 char decimalSeparator() {
     const char forced = gOverride.load(std::memory_order_relaxed);
     if (forced != 0)
         return forced;
-    static const char fromLocale = separatorOfLocale();
+    static const char fromLocale = detail::separatorForLocaleName(localeNameFromEnvironment());
     return fromLocale;
 }
 
