@@ -80,13 +80,13 @@ public:
     void SetRunning(bool running);
 
     // Handlers
-    void SpeedButton1Click(); // Start
-    void SpeedButton2Click(); // Stop
+    void SpeedButton1Click();                                   // Start
+    void SpeedButton2Click();                                   // Stop
     void SpeedButton3MouseDown(MouseButton button, bool shift); // Add / Add from template
-    void pmDelClick();         // Delete
-    void SpeedButton5Click();  // Load
-    void SpeedButton4Click();  // Save
-    void StringGrid1Click();   // Properties (double-click, "Свойства")
+    void pmDelClick();                                          // Delete
+    void SpeedButton5Click();                                   // Load
+    void SpeedButton4Click();                                   // Save
+    void StringGrid1Click(); // Properties (double-click, "Свойства")
     void StringGrid1MouseDown(MouseButton button, int row, int column, int screenX, int screenY);
     void FormClose();
     void FormActivate();
