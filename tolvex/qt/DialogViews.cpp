@@ -168,16 +168,30 @@ ChanEditDialogView::~ChanEditDialogView() = default;
 void ChanEditDialogView::setCaption(const std::string& caption) {
     dialog_->setWindowTitle(toQt(caption));
 }
-void ChanEditDialogView::setChannelName(const std::string& name) { name_->setText(toQt(name)); }
-std::string ChanEditDialogView::channelName() const { return fromQt(name_->text()); }
-void ChanEditDialogView::setFrequency(int value) { frequency_->setValue(value); }
-int ChanEditDialogView::frequency() const { return frequency_->value(); }
+void ChanEditDialogView::setChannelName(const std::string& name) {
+    name_->setText(toQt(name));
+}
+std::string ChanEditDialogView::channelName() const {
+    return fromQt(name_->text());
+}
+void ChanEditDialogView::setFrequency(int value) {
+    frequency_->setValue(value);
+}
+int ChanEditDialogView::frequency() const {
+    return frequency_->value();
+}
 void ChanEditDialogView::setKinds(const std::vector<std::string>& kinds) {
     fillCombo(kinds_, kinds);
 }
-void ChanEditDialogView::setKindIndex(int index) { kinds_->setCurrentIndex(index); }
-int ChanEditDialogView::kindIndex() const { return kinds_->currentIndex(); }
-bool ChanEditDialogView::showModal() { return dialog_->exec() == QDialog::Accepted; }
+void ChanEditDialogView::setKindIndex(int index) {
+    kinds_->setCurrentIndex(index);
+}
+int ChanEditDialogView::kindIndex() const {
+    return kinds_->currentIndex();
+}
+bool ChanEditDialogView::showModal() {
+    return dialog_->exec() == QDialog::Accepted;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -196,8 +210,8 @@ ParamDialogView::ParamDialogView(const TParamFrm& form) {
     grid->setHorizontalSpacing(14);
     grid->setVerticalSpacing(look.kind == ParamDialog::Level ? 8 : 20);
     // The sine dialog sets its labels right against the fields.
-    Qt::Alignment labelAlign = (look.kind == ParamDialog::Sinus ? Qt::AlignRight : Qt::AlignLeft) |
-                               Qt::AlignVCenter;
+    Qt::Alignment labelAlign =
+        (look.kind == ParamDialog::Sinus ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
     const int fieldWidths[4] = {81, 77, 121, 93};
     int fieldWidth = fieldWidths[static_cast<int>(look.kind) & 3];
     for (int i = 0; i < count_; ++i) {
@@ -237,7 +251,9 @@ std::string ParamDialogView::fieldText(int index) const {
     QLineEdit* f = field(index);
     return f ? fromQt(f->text()) : std::string();
 }
-bool ParamDialogView::showModal() { return dialog_->exec() == QDialog::Accepted; }
+bool ParamDialogView::showModal() {
+    return dialog_->exec() == QDialog::Accepted;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -345,9 +361,15 @@ int ComplDialogView::selectedPart() const {
     return item && item->isSelected() ? row : -1;
 }
 
-void ComplDialogView::setKinds(const std::vector<std::string>& kinds) { fillCombo(kinds_, kinds); }
-int ComplDialogView::kindIndex() const { return kinds_->currentIndex(); }
-bool ComplDialogView::showModal() { return dialog_->exec() == QDialog::Accepted; }
+void ComplDialogView::setKinds(const std::vector<std::string>& kinds) {
+    fillCombo(kinds_, kinds);
+}
+int ComplDialogView::kindIndex() const {
+    return kinds_->currentIndex();
+}
+bool ComplDialogView::showModal() {
+    return dialog_->exec() == QDialog::Accepted;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -363,7 +385,8 @@ void ExtraNewDialog::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form) : dialog_(std::make_unique<ExtraNewDialog>()) {
+ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form)
+    : dialog_(std::make_unique<ExtraNewDialog>()) {
     ExtraNewDialog* d = dialog_.get();
     d->setWindowTitle(toQt("Создание каналов по шаблону"_w));
     d->setFont(dialogFont(12));
@@ -437,12 +460,26 @@ ExtraNewDialogView::~ExtraNewDialogView() = default;
 void ExtraNewDialogView::setKinds(const std::vector<std::string>& kinds) {
     fillCombo(kinds_, kinds);
 }
-void ExtraNewDialogView::setKindIndex(int index) { kinds_->setCurrentIndex(index); }
-int ExtraNewDialogView::kindIndex() const { return kinds_->currentIndex(); }
-std::string ExtraNewDialogView::templateText() const { return fromQt(template_->text()); }
-int ExtraNewDialogView::firstIndex() const { return first_->value(); }
-int ExtraNewDialogView::lastIndex() const { return last_->value(); }
-int ExtraNewDialogView::frequency() const { return frequency_->value(); }
-bool ExtraNewDialogView::showModal() { return dialog_->exec() == QDialog::Accepted; }
+void ExtraNewDialogView::setKindIndex(int index) {
+    kinds_->setCurrentIndex(index);
+}
+int ExtraNewDialogView::kindIndex() const {
+    return kinds_->currentIndex();
+}
+std::string ExtraNewDialogView::templateText() const {
+    return fromQt(template_->text());
+}
+int ExtraNewDialogView::firstIndex() const {
+    return first_->value();
+}
+int ExtraNewDialogView::lastIndex() const {
+    return last_->value();
+}
+int ExtraNewDialogView::frequency() const {
+    return frequency_->value();
+}
+bool ExtraNewDialogView::showModal() {
+    return dialog_->exec() == QDialog::Accepted;
+}
 
 } // namespace tolvex::qtviews

@@ -44,13 +44,18 @@ struct ToolSpec {
 };
 
 constexpr ToolSpec kTools[6] = {
-    {ToolButton::Start, "Start", 12, 45, 57, false}, {ToolButton::Stop, "Stop", 64, 45, 57, false},
-    {ToolButton::Add, "Add", 372, 41, 53, true},     {ToolButton::Delete, "Delete", 420, 41, 53, true},
-    {ToolButton::Load, "Load", 488, 41, 53, true},   {ToolButton::Save, "Save", 536, 41, 53, true},
+    {ToolButton::Start, "Start", 12, 45, 57, false},
+    {ToolButton::Stop, "Stop", 64, 45, 57, false},
+    {ToolButton::Add, "Add", 372, 41, 53, true},
+    {ToolButton::Delete, "Delete", 420, 41, 53, true},
+    {ToolButton::Load, "Load", 488, 41, 53, true},
+    {ToolButton::Save, "Save", 536, 41, 53, true},
 };
 constexpr int kSeparatorLefts[2] = {360, 472};
 
-std::size_t indexOf(ToolButton button) { return static_cast<std::size_t>(button); }
+std::size_t indexOf(ToolButton button) {
+    return static_cast<std::size_t>(button);
+}
 
 std::optional<MouseButton> mouseButton(Qt::MouseButton button) {
     switch (button) {
@@ -163,7 +168,9 @@ MainWindow::MainWindow(TMainFrm& form) : form_(form) {
     placeToolControls();
 }
 
-QToolButton* MainWindow::button(ToolButton which) const { return buttons_[indexOf(which)]; }
+QToolButton* MainWindow::button(ToolButton which) const {
+    return buttons_[indexOf(which)];
+}
 
 void MainWindow::placeToolControls() {
     // Left buttons keep their place; the others keep their distance from the
@@ -262,7 +269,9 @@ MainWindowView::~MainWindowView() {
         setMainWindowWidget(nullptr);
 }
 
-QTimer& MainWindowView::timer(WindowTimer which) { return *timers_[static_cast<int>(which)]; }
+QTimer& MainWindowView::timer(WindowTimer which) {
+    return *timers_[static_cast<int>(which)];
+}
 
 void MainWindowView::show() {
     if (!window_->isVisible() && !window_->property("placed").toBool()) {
@@ -275,7 +284,9 @@ void MainWindowView::show() {
     window_->show();
 }
 
-void MainWindowView::hide() { window_->hide(); }
+void MainWindowView::hide() {
+    window_->hide();
+}
 
 void MainWindowView::setCaption(const std::string& caption) {
     window_->setWindowTitle(toQt(caption));
@@ -313,7 +324,9 @@ void MainWindowView::setRowCount(int rows) {
         grid->setCurrentCell(0, 0);
 }
 
-int MainWindowView::rowCount() const { return window_->grid()->rowCount() + 1; }
+int MainWindowView::rowCount() const {
+    return window_->grid()->rowCount() + 1;
+}
 
 void MainWindowView::setCell(int column, int row, const std::string& text) {
     QTableWidget* grid = window_->grid();
@@ -342,7 +355,9 @@ std::string MainWindowView::cell(int column, int row) const {
     return item ? fromQt(item->text()) : std::string();
 }
 
-int MainWindowView::currentRow() const { return std::max(window_->grid()->currentRow(), 0) + 1; }
+int MainWindowView::currentRow() const {
+    return std::max(window_->grid()->currentRow(), 0) + 1;
+}
 
 void MainWindowView::setCurrentRow(int row) {
     QTableWidget* grid = window_->grid();
@@ -358,9 +373,13 @@ void MainWindowView::setCurrentColumn(int column) {
     grid->setCurrentCell(std::max(grid->currentRow(), 0), column);
 }
 
-int MainWindowView::selectionTopRow() const { return currentRow(); }
+int MainWindowView::selectionTopRow() const {
+    return currentRow();
+}
 
-int MainWindowView::gridOuterWidth() const { return window_->grid()->width(); }
+int MainWindowView::gridOuterWidth() const {
+    return window_->grid()->width();
+}
 
 int MainWindowView::columnWidth(int column) const {
     return window_->grid()->columnWidth(column);
@@ -388,9 +407,13 @@ std::optional<int> MainWindowView::enabledToolTagUnderPointer() const {
     return control->property("tag").toInt();
 }
 
-std::optional<std::string> MainWindowView::openFileDialog() { return fileDialog(false); }
+std::optional<std::string> MainWindowView::openFileDialog() {
+    return fileDialog(false);
+}
 
-std::optional<std::string> MainWindowView::saveFileDialog() { return fileDialog(true); }
+std::optional<std::string> MainWindowView::saveFileDialog() {
+    return fileDialog(true);
+}
 
 std::optional<std::string> MainWindowView::fileDialog(bool save) {
     QString directory = QDir::homePath();

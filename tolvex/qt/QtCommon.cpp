@@ -15,9 +15,13 @@ QString toQt(const std::string& text1251) {
     return QString::fromStdU16String(platform::cp1251ToUtf16(text1251));
 }
 
-std::string fromQt(const QString& text) { return platform::utf16ToCp1251(text.toStdU16String()); }
+std::string fromQt(const QString& text) {
+    return platform::utf16ToCp1251(text.toStdU16String());
+}
 
-bool fitsCp1251(const QString& text) { return toQt(fromQt(text)) == text; }
+bool fitsCp1251(const QString& text) {
+    return toQt(fromQt(text)) == text;
+}
 
 namespace {
 const char* const kFamily = "DejaVu Sans";
@@ -69,8 +73,12 @@ QWidget* dialogParent() {
     return mainWindowPointer().data();
 }
 
-void setMainWindowWidget(QWidget* widget) { mainWindowPointer() = widget; }
+void setMainWindowWidget(QWidget* widget) {
+    mainWindowPointer() = widget;
+}
 
-QWidget* mainWindowWidget() { return mainWindowPointer().data(); }
+QWidget* mainWindowWidget() {
+    return mainWindowPointer().data();
+}
 
 } // namespace tolvex::qtviews

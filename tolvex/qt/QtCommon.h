@@ -18,9 +18,9 @@ std::string fromQt(const QString& text);
 bool fitsCp1251(const QString& text);
 
 // The fonts that stand in for the original ones.
-QFont mainFont();                                // main window: 8 points
-QFont dialogFont(int points = 12);               // dialogs: 12 points
-QFont boldButtonFont(int points);                // the "..." buttons
+QFont mainFont();                  // main window: 8 points
+QFont dialogFont(int points = 12); // dialogs: 12 points
+QFont boldButtonFont(int points);  // the "..." buttons
 
 // Runs a form handler; an exception it lets through becomes an error box
 // instead of unwinding through Qt.

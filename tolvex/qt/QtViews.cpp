@@ -57,8 +57,9 @@ bool installQtViews() {
             new QApplication(argc, argv);
         }
         using namespace qtviews;
-        setMainViewMaker(
-            [](TMainFrm& form) -> std::unique_ptr<MainView> { return std::make_unique<MainWindowView>(form); });
+        setMainViewMaker([](TMainFrm& form) -> std::unique_ptr<MainView> {
+            return std::make_unique<MainWindowView>(form);
+        });
         setChanEditViewMaker([](TChanEditFrm& form) -> std::unique_ptr<ChanEditView> {
             return std::make_unique<ChanEditDialogView>(form);
         });
