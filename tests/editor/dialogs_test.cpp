@@ -182,7 +182,7 @@ const std::vector<std::string> kSineLevelSine = {"Синус"_w, "Уровень
 
 TEST_F(Dialogs, CompositeEditorListsThePartsAndTheKinds) {
     auto c = sineLevelSine();
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         EXPECT_EQ(v.parts, kSineLevelSine);
         EXPECT_EQ(v.kinds.size(), 5u);
         EXPECT_EQ(v.kinds[3], "Сумма"_w);
@@ -196,7 +196,7 @@ TEST_F(Dialogs, CompositeEditorListsThePartsAndTheKinds) {
 TEST_F(Dialogs, CancelAfterDeletingEveryPartKeepsTheComposite) {
     auto c = sineLevelSine();
     const Signal* first = c->parts[0].get();
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         while (!v.parts.empty()) {
             v.selected = 0;
             v.form.Button3Click();
@@ -214,7 +214,7 @@ TEST_F(Dialogs, CancelAfterDeletingEveryPartKeepsTheComposite) {
 
 TEST_F(Dialogs, OkAfterDeletingEveryPartLeavesAnEmptySum) {
     auto c = sineLevelSine();
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         for (int i = 0; i < 3; ++i) {
             v.selected = 0;
             v.form.Action1Execute();
@@ -228,7 +228,7 @@ TEST_F(Dialogs, OkAfterDeletingEveryPartLeavesAnEmptySum) {
 
 TEST_F(Dialogs, AddingParts) {
     auto c = sineLevelSine();
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         v.form.Button1Click(); // no kind chosen: nothing
         EXPECT_EQ(v.parts.size(), 3u);
         v.kind = kLevel;
@@ -252,16 +252,16 @@ TEST_F(Dialogs, AddingParts) {
 
 TEST_F(Dialogs, NestedSumIsAppendedEvenWhenItsEditorIsCancelled) {
     auto c = sineLevelSine();
-    script.compl .push_back([&](scripted::Compl& v) {
+    script.composite.push_back([&](scripted::Compl& v) {
         v.kind = kSum;
         v.form.Button1Click();
         EXPECT_EQ(v.parts.back(), "Сумма"_w);
         return true;
     });
-    script.compl .push_back([](scripted::Compl&) { return false; }); // the nested one
+    script.composite.push_back([](scripted::Compl&) { return false; }); // the nested one
     EXPECT_TRUE(c->edit());
-    ASSERT_EQ(script.complShown.size(), 2u);
-    EXPECT_EQ(script.complShown[1], std::vector<std::string>{"Синус"_w});
+    ASSERT_EQ(script.compositeShown.size(), 2u);
+    EXPECT_EQ(script.compositeShown[1], std::vector<std::string>{"Синус"_w});
     ASSERT_EQ(c->parts.size(), 4u);
     auto& nested = as<CompositeSignal>(*c->parts[3]);
     ASSERT_EQ(nested.parts.size(), 1u);
@@ -270,7 +270,7 @@ TEST_F(Dialogs, NestedSumIsAppendedEvenWhenItsEditorIsCancelled) {
 
 TEST_F(Dialogs, ChangingAPartEditsOnlyTheWorkingCopy) {
     auto c = sineLevelSine();
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         v.form.Button2Click(); // nothing selected: nothing opens
         v.selected = 1;
         v.form.Button2Click();
@@ -288,7 +288,7 @@ TEST_F(Dialogs, ChangingAPartEditsOnlyTheWorkingCopy) {
     EXPECT_TRUE(c->edit());
     EXPECT_EQ(as<LevelSignal>(*c->parts[1]).Level, 3.0f);
 
-    script.compl .push_back([](scripted::Compl& v) {
+    script.composite.push_back([](scripted::Compl& v) {
         v.selected = 1;
         v.form.Action3Execute();
         return true;
@@ -316,13 +316,13 @@ TEST_F(Dialogs, NestedEditorChangesReachTheOuterCompositeOnlyThroughBothOks) {
             return outerOk;
         };
     };
-    script.compl .push_back(openInner(false));
-    script.compl .push_back(changeInner(true));
+    script.composite.push_back(openInner(false));
+    script.composite.push_back(changeInner(true));
     outer->edit();
     EXPECT_EQ(as<CompositeSignal>(*outer->parts[0]).parts.size(), 1u);
 
-    script.compl .push_back(openInner(true));
-    script.compl .push_back(changeInner(true));
+    script.composite.push_back(openInner(true));
+    script.composite.push_back(changeInner(true));
     outer->edit();
     EXPECT_EQ(as<CompositeSignal>(*outer->parts[0]).parts.size(), 0u);
 }

@@ -106,11 +106,11 @@ struct Param final : ParamView {
 // One queue of steps for all dialogs, consumed in the order they open.
 struct Script {
     std::deque<std::function<bool(ChanEdit&)>> chanEdit;
-    std::deque<std::function<bool(Compl&)>> compl ;
+    std::deque<std::function<bool(Compl&)>> composite;
     std::deque<std::function<bool(ExtraNew&)>> extraNew;
     std::deque<std::function<bool(Param&)>> param;
     // What each opened dialog showed when it opened.
-    std::vector<std::vector<std::string>> complShown;
+    std::vector<std::vector<std::string>> compositeShown;
     std::vector<std::map<int, std::string>> paramShown;
     int opened = 0;
 
@@ -119,7 +119,7 @@ struct Script {
         return script;
     }
     bool done() const {
-        return chanEdit.empty() && compl .empty() && extraNew.empty() && param.empty();
+        return chanEdit.empty() && composite.empty() && extraNew.empty() && param.empty();
     }
 };
 
@@ -136,8 +136,8 @@ inline bool ChanEdit::showModal() {
     return runStep(Script::current().chanEdit, *this);
 }
 inline bool Compl::showModal() {
-    Script::current().complShown.push_back(parts);
-    return runStep(Script::current().compl, *this);
+    Script::current().compositeShown.push_back(parts);
+    return runStep(Script::current().composite, *this);
 }
 inline bool ExtraNew::showModal() {
     return runStep(Script::current().extraNew, *this);
