@@ -149,6 +149,7 @@ ChanEditDialogView::ChanEditDialogView(TChanEditFrm& form) : dialog_(newDialog(Q
     kinds_->setFixedWidth(150);
     params_ = makeButton(d, "...", 33, 25, "params");
     params_->setFont(boldButtonFont(12));
+    params_->setFixedSize(33, 25);
     params_->setAutoDefault(false);
     kindRow->addWidget(kinds_);
     kindRow->addWidget(params_);
@@ -218,7 +219,10 @@ ParamDialogView::ParamDialogView(const TParamFrm& form) {
         labels_[i] = new QLabel(toQt(look.labels[i] ? look.labels[i] : ""), d);
         fields_[i] = new QLineEdit(d);
         fields_[i]->setObjectName(QStringLiteral("field%1").arg(i));
-        fields_[i]->setFixedWidth(std::max(fieldWidth, 90));
+        // Wide enough for a widened float such as 0,100000001490116.
+        int needed =
+            fields_[i]->fontMetrics().horizontalAdvance(QStringLiteral("-0,100000001490116")) + 14;
+        fields_[i]->setFixedWidth(std::max(fieldWidth, needed));
         grid->addWidget(labels_[i], i, 0, labelAlign);
         grid->addWidget(fields_[i], i, 1, Qt::AlignLeft | Qt::AlignVCenter);
     }
@@ -244,8 +248,10 @@ QLabel* ParamDialogView::label(int index) const {
     return index >= 0 && index < count_ ? labels_[index] : nullptr;
 }
 void ParamDialogView::setFieldText(int index, const std::string& text1251) {
-    if (QLineEdit* f = field(index))
+    if (QLineEdit* f = field(index)) {
         f->setText(toQt(text1251));
+        f->setCursorPosition(0); // show the number from its start
+    }
 }
 std::string ParamDialogView::fieldText(int index) const {
     QLineEdit* f = field(index);
@@ -432,6 +438,7 @@ ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form)
     kinds_->setFixedWidth(129);
     params_ = makeButton(d, "...", 33, 29, "params");
     params_->setFont(boldButtonFont(14));
+    params_->setFixedSize(33, 29);
     create_ = makeButton(d, "Создать"_w, 109, 33, "create");
     close_ = makeButton(d, "Закрыть"_w, 109, 33, "close");
     for (QPushButton* b : {params_, create_, close_}) {

@@ -136,9 +136,14 @@ MainWindow::MainWindow(TMainFrm& form) : form_(form) {
     header->setSectionsClickable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setFixedHeight(kRowHeight + 1);
+    // The stand-in font is wider than the original one: a column starts at
+    // its own width or at what its header needs, whichever is more.
+    const char* headers[kColumns] = {"№"_w, "Имя канала"_w, "Частота дискр."_w, "Формула"_w, ""};
+    QFontMetrics metrics(header->font());
     for (int c = 0; c < kColumns; ++c) {
         grid_->setHorizontalHeaderItem(c, new QTableWidgetItem(QString()));
-        grid_->setColumnWidth(c, kInitialWidths[c]);
+        int needed = metrics.horizontalAdvance(toQt(headers[c])) + 12;
+        grid_->setColumnWidth(c, std::max(kInitialWidths[c], needed));
     }
     grid_->setShowGrid(true);
     grid_->setWordWrap(false);

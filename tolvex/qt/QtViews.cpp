@@ -13,8 +13,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include "platform/text.h"
 
 namespace tolvex {
+
+using namespace platform::literals;
 
 namespace {
 
@@ -28,12 +33,19 @@ ui::Answer showQtMessageBox(const ui::MessageBoxRequest& request) {
     QWidget* owner = request.ownedByMainWindow ? qtviews::mainWindowWidget() : nullptr;
     if (!owner)
         owner = qtviews::dialogParent();
-    QMessageBox box(icon, qtviews::toQt(request.caption), qtviews::toQt(request.text),
+    // Line breaks written as "\n\r" (or "\r\n") are one break on screen.
+    QString text = qtviews::toQt(request.text);
+    text.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(icon, qtviews::toQt(request.caption), text,
                     question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
     box.setFont(qtviews::mainFont());
     // The closest Qt has to a system-modal box: it blocks every window.
     box.setWindowModality(request.systemModal ? Qt::ApplicationModal : Qt::WindowModal);
     if (question) {
+        box.button(QMessageBox::Yes)->setText(qtviews::toQt("Да"_w));
+        box.button(QMessageBox::No)->setText(qtviews::toQt("Нет"_w));
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
     }
