@@ -47,7 +47,12 @@ void onNextModal(std::function<void(QWidget*)> action) {
     *poll = [below, action, poll] {
         QWidget* top = QApplication::activeModalWidget();
         if (top && top != below && top->isVisible()) {
+            // Window shortcuts need the dialog to be the active window.
+            top->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(top, 2000));
             action(top);
+            if (top->isVisible()) // a failed step must not leave the test waiting
+                top->close();
             *poll = nullptr; // break the cycle
             return;
         }
@@ -178,6 +183,10 @@ TEST_F(QtViews, CompositeEditorKeysAndDoubleClick) {
             child<QLineEdit>(d, "field0")->setText(QStringLiteral("8"));
             QTest::keyClick(d, Qt::Key_Return);
         });
+        // Offscreen, activation does not come back by itself when a nested
+        // dialog closes; a window manager would give it back.
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w, 2000));
         QTest::keyClick(parts, Qt::Key_Space);
         onNextModal([](QWidget* d) {
             EXPECT_EQ(child<QLineEdit>(d, "field0")->text(), QStringLiteral("8"));

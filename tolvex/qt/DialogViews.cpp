@@ -286,6 +286,23 @@ private:
     std::function<void()> action_;
 };
 
+// The editor's key shortcuts win over the focused control, as a list box or
+// a button would otherwise keep the Space bar (and the list its Delete key).
+class ShortcutKeysFirst final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride) {
+            int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Space || key == Qt::Key_Delete || key == Qt::Key_Insert)
+                return true; // not claimed by the control: the shortcut runs
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 ComplDialogView::ComplDialogView(TComplFrm& form)
@@ -349,6 +366,9 @@ ComplDialogView::ComplDialogView(TComplFrm& form)
     shortcut(Qt::Key_Delete, "Action1", run(&TComplFrm::Action1Execute));
     shortcut(Qt::Key_Insert, "Action2", run(&TComplFrm::Action2Execute));
     shortcut(Qt::Key_Space, "Action3", run(&TComplFrm::Action3Execute));
+    auto* keysFirst = new ShortcutKeysFirst(d);
+    for (QWidget* w : d->findChildren<QWidget*>())
+        w->installEventFilter(keysFirst);
 }
 
 ComplDialogView::~ComplDialogView() = default;
