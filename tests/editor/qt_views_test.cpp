@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,12 @@
 using namespace tolvex;
 using namespace platform::literals;
 using qtviews::toQt;
+
+// Under LeakSanitizer: fontconfig keeps a cache for the life of the process.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
@@ -256,4 +263,154 @@ TEST_F(QtViews, MessageBoxes) {
         QTest::keyClick(box, Qt::Key_Return);
     });
     ui::showError("Удалить канал сейчас невозможно!"_w);
+}
+
+// ---- the main window
+
+namespace {
+
+class QtMainWindow : public QtViews {
+protected:
+    void SetUp() override {
+        QtViews::SetUp();
+        plugin.recorder = &recorder;
+        setCurrentPlugin(&plugin);
+        auto c = std::make_unique<CVirtualChannel>("First");
+        c->frequency = 100.0f;
+        plugin.channels.push_back(std::move(c));
+        frm = std::make_unique<TMainFrm>();
+        view = dynamic_cast<qtviews::MainWindowView*>(&frm->view());
+        ASSERT_NE(view, nullptr);
+        frm->FillGrid();
+        view->show();
+        window().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    }
+    void TearDown() override {
+        frm.reset();
+        plugin.channels.clear();
+        setCurrentPlugin(nullptr);
+        QtViews::TearDown();
+    }
+    qtviews::MainWindow& window() { return view->window(); }
+    QToolButton* button(ToolButton b) { return window().button(b); }
+    QPoint cellCenter(int tableRow, int column) {
+        return window()
+            .grid()
+            ->visualRect(window().grid()->model()->index(tableRow, column))
+            .center();
+    }
+
+    editor_test::TestRecorder recorder;
+    CTolvex plugin;
+    std::unique_ptr<TMainFrm> frm;
+    qtviews::MainWindowView* view = nullptr;
+};
+
+// Closes the next modal window after noting its caption.
+void expectModal(const QString& caption) {
+    onNextModal([caption](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), caption);
+        w->close();
+    });
+}
+
+} // namespace
+
+TEST_F(QtMainWindow, LayoutOfTheWindow) {
+    EXPECT_EQ(window().minimumSize(), QSize(600, 440));
+    EXPECT_FALSE(window().windowIcon().isNull());
+    const char* captions[6] = {"Start", "Stop", "Add", "Delete", "Load", "Save"};
+    for (int i = 0; i < 6; ++i) {
+        QToolButton* b = button(static_cast<ToolButton>(i));
+        EXPECT_EQ(b->text(), QString::fromLatin1(captions[i]));
+        EXPECT_TRUE(b->autoRaise());
+        EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        EXPECT_FALSE(b->icon().isNull());
+        EXPECT_EQ(b->iconSize(), QSize(30, 30));
+        EXPECT_EQ(b->property("tag").toInt(), i == 0 ? 1 : 0);
+    }
+    EXPECT_EQ(button(ToolButton::Start)->size(), QSize(45, 57));
+    EXPECT_EQ(button(ToolButton::Save)->size(), QSize(41, 53));
+    EXPECT_EQ(window().toolPanel()->height(), 73);
+    EXPECT_EQ(window().separator(0)->size(), QSize(2, 65));
+    // The right-hand buttons keep their distance from the right edge.
+    int saveGap = window().toolPanel()->width() - button(ToolButton::Save)->geometry().right();
+    window().resize(760, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(window().toolPanel()->width() - button(ToolButton::Save)->geometry().right(),
+              saveGap);
+    EXPECT_EQ(button(ToolButton::Start)->x(), 12);
+
+    QTableWidget* grid = window().grid();
+    EXPECT_EQ(grid->columnCount(), 5);
+    EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), toQt("Имя канала"_w));
+    EXPECT_EQ(grid->horizontalHeaderItem(2)->text(), toQt("Частота дискр."_w));
+    EXPECT_EQ(grid->rowHeight(0), 20);
+    EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("First"));
+    EXPECT_FALSE(grid->item(0, 1)->flags() & Qt::ItemIsEditable);
+    EXPECT_EQ(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    const int widths[5] = {47, 162, 80, 203, 72};
+    for (int c : {0, 2, 3, 4})
+        EXPECT_GE(grid->columnWidth(c), widths[c]);
+
+    QList<QAction*> items = window().popup()->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), toQt("Свойства"_w));
+    EXPECT_TRUE(items[0]->font().bold());
+    EXPECT_EQ(window().popup()->defaultAction(), items[0]);
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2]->text(), toQt("Удалить"_w));
+}
+
+TEST_F(QtMainWindow, ButtonsReachTheirHandlers) {
+    QTest::mouseClick(button(ToolButton::Start), Qt::LeftButton);
+    EXPECT_EQ(recorder.calls, std::vector<std::string>{"command 1"});
+    frm->SetRunning(true);
+    QTest::mouseClick(button(ToolButton::Stop), Qt::LeftButton);
+    EXPECT_EQ(recorder.calls.back(), "command 3");
+    frm->SetRunning(false);
+
+    // "Add" acts on the press: the channel dialog, or with Shift the template dialog.
+    expectModal(toQt("Свойства: Chan1"_w));
+    QTest::mousePress(button(ToolButton::Add), Qt::LeftButton);
+    expectModal(toQt("Создание каналов по шаблону"_w));
+    QTest::mousePress(button(ToolButton::Add), Qt::LeftButton, Qt::ShiftModifier);
+    QTest::mousePress(button(ToolButton::Add), Qt::RightButton); // nothing opens
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    expectModal(toQt("Внимание!"_w)); // the question; closing it answers No
+    QTest::mouseClick(button(ToolButton::Delete), Qt::LeftButton);
+    EXPECT_EQ(plugin.channels.size(), 1u);
+
+    onNextModal([](QWidget* w) {
+        EXPECT_NE(qobject_cast<QFileDialog*>(w), nullptr);
+        w->close();
+    });
+    QTest::mouseClick(button(ToolButton::Load), Qt::LeftButton);
+    onNextModal([](QWidget* w) {
+        EXPECT_NE(qobject_cast<QFileDialog*>(w), nullptr);
+        w->close();
+    });
+    QTest::mouseClick(button(ToolButton::Save), Qt::LeftButton);
+}
+
+TEST_F(QtMainWindow, GridMouseAndPopupMenu) {
+    QWidget* cells = window().grid()->viewport();
+    expectModal(toQt("Свойства: First"_w));
+    QTest::mouseDClick(cells, Qt::LeftButton, {}, cellCenter(0, 1));
+
+    // A right press on a data cell opens the menu; "Удалить" asks the question.
+    QTest::mousePress(cells, Qt::RightButton, {}, cellCenter(0, 1));
+    ASSERT_TRUE(window().popup()->isVisible());
+    window().popup()->close();
+    expectModal(toQt("Внимание!"_w));
+    window().popup()->actions()[2]->trigger();
+    expectModal(toQt("Свойства: First"_w));
+    window().popup()->actions()[0]->trigger();
+
+    // Not on the header row.
+    QWidget* header = window().grid()->horizontalHeader()->viewport();
+    QTest::mousePress(header, Qt::RightButton, {}, QPoint(60, 8));
+    EXPECT_FALSE(window().popup()->isVisible());
 }

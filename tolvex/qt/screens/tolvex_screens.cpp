@@ -29,6 +29,12 @@
 using namespace tolvex;
 using namespace platform::literals;
 
+// Under LeakSanitizer: fontconfig keeps a cache for the life of the process.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
 
 QString gOut;
