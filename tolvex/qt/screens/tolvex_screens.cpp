@@ -39,6 +39,7 @@ namespace {
 
 QString gOut;
 int gWritten = 0;
+bool gFailed = false;
 
 // The window's picture below a plain title strip with its caption.
 bool save(QWidget* window, const QString& name) {
@@ -62,6 +63,7 @@ bool save(QWidget* window, const QString& name) {
     QString path = QDir(gOut).filePath(name + QStringLiteral(".png"));
     if (!image.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        gFailed = true;
         return false;
     }
     std::printf("%s\n", qPrintable(path));
@@ -73,8 +75,15 @@ bool save(QWidget* window, const QString& name) {
 void shootNextModal(const QString& name, std::function<void(QWidget*)> close = {}) {
     QWidget* below = QApplication::activeModalWidget();
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [below, name, close, poll] {
+    auto tries = std::make_shared<int>(0);
+    *poll = [below, name, close, poll, tries] {
         QWidget* top = QApplication::activeModalWidget();
+        if (++*tries > 1000) { // about five seconds: the window never opened
+            std::fprintf(stderr, "%s did not open\n", qPrintable(name));
+            gFailed = true;
+            *poll = nullptr;
+            return;
+        }
         if (top && top != below && top->isVisible()) {
             QApplication::processEvents();
             save(top, name);
@@ -261,5 +270,5 @@ int main(int argc, char** argv) {
     }
     SignalKinds::clear();
     std::printf("%d pictures\n", gWritten);
-    return result;
+    return gFailed ? 1 : result;
 }
