@@ -210,8 +210,8 @@ TEST(HostCalls, RegistrationUnderTheLockIsRecordedAndFollowedByOneUpdate) {
 }
 
 TEST(HostCalls, LiveTraceSeesEveryCallAsItHappens) {
+    std::vector<std::string> traced; // outlives the host, which traces its shutdown too
     Host host;
-    std::vector<std::string> traced;
     host.setTrace([&](const Call& c) { traced.push_back(c.text()); });
     ASSERT_NE(host.open(kProbe), nullptr);
     EXPECT_EQ(traced.size(), host.calls().size());
