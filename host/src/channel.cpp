@@ -163,6 +163,7 @@ HRESULT RECAPI HostChannel::setproperty(std::uint32_t id, VARIANT value) {
     if (id == CHANNEL_PROP_BLOCK_LENGTH && (value.vt == VT_I4 || value.vt == VT_UI4)) {
         if (copy.integer < 1 || copy.integer > 0x7FFFFFFF)
             return E_FAIL;
+        blockLengthSet_ = true;
         if (static_cast<std::int32_t>(copy.integer) != blockLength_) {
             blockLength_ = static_cast<std::int32_t>(copy.integer);
             if (host_ != nullptr && !removed_)

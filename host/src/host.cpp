@@ -386,7 +386,7 @@ bool Host::resume(LoadedModule& module) {
 bool Host::requestData(LoadedModule& module, const std::string& name, std::int32_t count,
                        std::vector<double>& values) {
     // The asking object: a channel object of that name, outside the host's list.
-    auto* asking = new HostChannel(*this, name, "host");
+    auto* asking = new HostChannel(*this, name, module.name());
     asking->removed_ = true;
     if (HostChannel* existing = channel(name))
         asking->frequency_ = existing->frequency();
@@ -419,6 +419,8 @@ void Host::startRecorder(NotifyParam param) {
     everStarted_ = true;
     running_ = true;
     hostMessage("recorder started", 1);
+    if (starting_)
+        starting_();
     notifyAll(PN_RCSTART, param);
 }
 
@@ -429,6 +431,8 @@ void Host::stopRecorder() {
     running_ = false;
     hostMessage("recorder stopped", 1);
     notifyAll(PN_RCSTOP);
+    if (stopped_)
+        stopped_();
 }
 
 double Host::time() const {
@@ -525,6 +529,12 @@ void Host::channelSetChanged() {
 void Host::deliverChannelUpdate() {
     updatePending_ = false;
     channelsChanged_ = false;
+    if (options_.blockLengthFor)
+        for (HostChannel* c : channels_)
+            if (!c->blockLengthSet_) {
+                const std::int32_t length = options_.blockLengthFor(c->frequency());
+                c->blockLength_ = length < 1 ? 1 : length;
+            }
     if (channelSetHandler_)
         channelSetHandler_();
     notifyAll(PN_UPDATECHANNELS);

@@ -87,6 +87,9 @@ struct HostOptions {
     bool recordCalls = true;               // keep the call log
     bool keepSamples = true;               // keep every received sample per channel
     void* mainWindow = nullptr;            // answered by getmainwindow (a QWidget* here)
+    // The block length of a channel whose length nobody set, decided from its
+    // frequency each time the channel set is reported; empty: blockLength.
+    std::function<std::int32_t(double frequency)> blockLengthFor;
 };
 
 // How the host's first reference to a plug-in object is given back.
@@ -136,7 +139,11 @@ public:
     const std::string& name() const { return name_; } // 1251
     double frequency() const { return frequency_; }
     std::int32_t blockLength() const { return blockLength_; }
-    void setBlockLength(std::int32_t length) { blockLength_ = length < 1 ? 1 : length; }
+    // An explicit length, kept from then on (else the host's policy decides).
+    void setBlockLength(std::int32_t length) {
+        blockLength_ = length < 1 ? 1 : length;
+        blockLengthSet_ = true;
+    }
     bool active() const { return active_; }
     const std::string& owner() const { return owner_; }
     const std::map<std::uint32_t, PropertyValue>& properties() const { return properties_; }
@@ -161,6 +168,7 @@ private:
     std::string owner_;
     double frequency_ = 0;
     std::int32_t blockLength_;
+    bool blockLengthSet_ = false;
     bool active_ = false;
     std::map<std::uint32_t, PropertyValue> properties_;
     ChannelStats stats_;
@@ -394,6 +402,14 @@ public:
     // Called on the home thread for every command a module sends, after the
     // host acted on it.
     void setCommandHandler(CommandHandler handler) { commandHandler_ = std::move(handler); }
+    // Called when the recorder starts (before PN_RCSTART goes out) and after it
+    // stopped (after PN_RCSTOP), whoever started or stopped it.
+    void setRunHandlers(std::function<void()> starting, std::function<void()> stopped) {
+        starting_ = std::move(starting);
+        stopped_ = std::move(stopped);
+    }
+    std::uint64_t startTicks() const { return startTicks_; }
+    std::uint64_t stopTicks() const { return stopTicks_; }
 
     // --- Channels -----------------------------------------------------------
     const std::vector<HostChannel*>& channels() const { return channels_; }
@@ -492,6 +508,8 @@ private:
 
     HostChannel::Sink sink_;
     CommandHandler commandHandler_;
+    std::function<void()> starting_;
+    std::function<void()> stopped_;
     ChannelSetHandler channelSetHandler_;
     MessageHandler messageHandler_;
 };
