@@ -1,7 +1,7 @@
 # Common settings of every target of the project.
 
 set(PROJECT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
-    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
+    -Wold-style-cast -Woverloaded-virtual)
 if(WARNINGS_AS_ERRORS)
   list(APPEND PROJECT_WARNINGS -Werror)
 endif()

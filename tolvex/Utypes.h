@@ -16,6 +16,10 @@ namespace tolvex {
 
 using platform::TIniFile;
 
+// A double rounded to the nearest 32-bit float; magnitudes beyond the float
+// range become infinities instead of an undefined conversion.
+float roundToFloat(double value);
+
 class Signal {
 public:
     virtual ~Signal() = default;
@@ -108,6 +112,9 @@ public:
 
     std::vector<std::unique_ptr<Signal>> parts;
 
+    // load reads at most this many parts, whatever "PartsCount" says.
+    static constexpr std::int32_t kMaxParts = 10000;
+
     bool edit() override;
     double value(float t) const override;
     std::string kindName() const override;
@@ -138,7 +145,7 @@ public:
     static void fill();  // registers the five prototypes (config)
     static void clear(); // drops them (close)
     static std::size_t count();
-    static const Signal& at(std::size_t index);
+    static const Signal& at(std::size_t index); // std::out_of_range when absent
 };
 
 // A clone of the prototype whose kindName equals `name` byte for byte; of

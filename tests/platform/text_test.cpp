@@ -23,8 +23,10 @@ TEST(Cp1251, EveryByteRoundTripsThroughUtf16AndUtf8) {
 
 TEST(Cp1251, TextOutsideTheCodePageBecomesQuestionMarks) {
     EXPECT_EQ(platform::utf16ToCp1251(u"a\u4E2Db\U0001F600c"), "a?b?c");
-    EXPECT_EQ(platform::utf8ToCp1251("a\xE4\xB8\xAD" "b"), "a?b");
-    EXPECT_EQ(platform::utf8ToCp1251("\xD0"), "?");          // cut sequence
+    EXPECT_EQ(platform::utf8ToCp1251("a\xE4\xB8\xAD"
+                                     "b"),
+              "a?b");
+    EXPECT_EQ(platform::utf8ToCp1251("\xD0"), "?");             // cut sequence
     EXPECT_EQ(platform::utf8ToCp1251("\xFF\xD0\x90"), "?\xC0"); // stray byte, then А
 }
 

@@ -38,8 +38,7 @@ private:
 
 // QueryInterface as the plug-in contract has it: the object itself for IUnknown
 // and for `own`, with one reference added; otherwise E_NOINTERFACE, out untouched.
-template <class Object>
-HRESULT queryInterface(Object* self, REFIID iid, void** out, REFIID own) {
+template <class Object> HRESULT queryInterface(Object* self, REFIID iid, void** out, REFIID own) {
     if (out == nullptr)
         return E_NOINTERFACE;
     if (iid == IID_IUnknown_ || iid == own) {

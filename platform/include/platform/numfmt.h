@@ -21,4 +21,10 @@ std::string FloatToStr(double value);
 // and an optional exponent. False (and `value` untouched) for anything else.
 bool StrToFloat(std::string_view text, double& value);
 
+namespace detail {
+// The decimal separator of a locale name such as "ru_RU.UTF-8" (what
+// decimalSeparator reads once from LC_ALL, LC_NUMERIC or LANG).
+char separatorForLocaleName(const std::string& name);
+} // namespace detail
+
 } // namespace platform

@@ -52,8 +52,8 @@ enum : std::uint32_t {
 // Channel properties (IRecorderChannel::getproperty / setproperty).
 enum : std::uint32_t {
     CHANNEL_PROP_BLOCK_LENGTH = 0,
-    CHANNEL_PROP_3 = 3,  // VT_UI4 4
-    CHANNEL_PROP_5 = 5,  // VT_I4 513
+    CHANNEL_PROP_3 = 3, // VT_UI4 4
+    CHANNEL_PROP_5 = 5, // VT_I4 513
     CHANNEL_PROP_DISPLAY_LOWER = 7,
     CHANNEL_PROP_DISPLAY_UPPER = 8,
     CHANNEL_PROP_OWNER = 10, // VT_UNKNOWN, the plug-in object
@@ -134,8 +134,8 @@ struct IRecorder : IUnknown {
     RECORDER_RESERVED_SLOT(16);
     RECORDER_RESERVED_SLOT(17);
     virtual IRecorderChannel* RECAPI addchannel(const char* name, std::int32_t a,
-                                                std::int32_t b) = 0;            // 18
-    virtual HRESULT RECAPI removechannel(IRecorderChannel* channel) = 0;         // 19
+                                                std::int32_t b) = 0;                // 18
+    virtual HRESULT RECAPI removechannel(IRecorderChannel* channel) = 0;            // 19
     virtual HRESULT RECAPI command(std::int32_t code, IRecorderPlugin* asking) = 0; // 20
     RECORDER_RESERVED_SLOT(21);
     RECORDER_RESERVED_SLOT(22);
@@ -220,10 +220,10 @@ protected:
 
 // Filled by GetPluginInfo; the host owns it and may make it longer.
 struct PluginInfo {
-    char name[101];        // 0
-    char description[201]; // 101
-    char vendor[201];      // 302
-    std::uint8_t padding;  // 503, never written by a module
+    char name[101];             // 0
+    char description[201];      // 101
+    char vendor[201];           // 302
+    std::uint8_t padding;       // 503, never written by a module
     std::uint16_t versionMajor; // 504
     std::uint16_t versionMinor; // 506
 };

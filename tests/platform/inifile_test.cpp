@@ -1,0 +1,255 @@
+#include "platform/inifile.h"
+#include "platform/numfmt.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace platform::literals;
+using platform::GetProfileString;
+using platform::TIniFile;
+using platform::WriteProfileString;
+
+namespace {
+
+class Ini : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string base =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ini_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        dir_ = base;
+        file_ = dir_ + "/conf.res";
+        platform::setDecimalSeparator(',');
+    }
+    void TearDown() override {
+        platform::setDecimalSeparator(0);
+        ::chmod(dir_.c_str(), 0700);
+        if (DIR* d = ::opendir(dir_.c_str())) {
+            while (dirent* e = ::readdir(d)) {
+                const std::string name = e->d_name;
+                if (name != "." && name != "..")
+                    ::unlink((dir_ + "/" + name).c_str());
+            }
+            ::closedir(d);
+        }
+        ::rmdir(dir_.c_str());
+    }
+
+    void put(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
+    std::string content() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    int filesInDir() const {
+        int n = 0;
+        if (DIR* d = ::opendir(dir_.c_str())) {
+            while (dirent* e = ::readdir(d))
+                n += e->d_name[0] != '.';
+            ::closedir(d);
+        }
+        return n;
+    }
+
+    std::string dir_;
+    std::string file_;
+};
+
+} // namespace
+
+TEST_F(Ini, MissingFileReadsEmptyAndFirstWriteCreatesIt) {
+    TIniFile ini(file_);
+    EXPECT_EQ(ini.ReadString("common", "Count", "dflt"), "dflt");
+    EXPECT_EQ(ini.ReadInteger("common", "Count", 7), 7);
+    EXPECT_EQ(ini.ReadFloat("common", "Fs", 10.0), 10.0);
+    EXPECT_EQ(GetProfileString(dir_ + "/no/such/dir.ini", "a", "b", "x"), "x");
+
+    ini.WriteInteger("common", "Count", 2);
+    ini.WriteFloat("Chan0", "Fs", 1000);
+    ini.WriteString("Chan0", "Name", "Chan1");
+    ini.WriteString("Chan0", "Formula", "Синус"_w);
+    ini.WriteFloat("Chan0formula", "MinLevel", -100);
+    ini.WriteFloat("Chan0formula", "freq", static_cast<double>(0.1f));
+    EXPECT_EQ(content(), std::string("[common]\nCount=2\n[Chan0]\nFs=1000\nName=Chan1\nFormula=") +
+                             "Синус"_w +
+                             "\n[Chan0formula]\nMinLevel=-100\nfreq=0,100000001490116\n");
+    EXPECT_EQ(ini.ReadString("Chan0", "Formula", ""), "Синус"_w);
+    EXPECT_EQ(static_cast<float>(ini.ReadFloat("Chan0formula", "freq", 0)), 0.1f);
+    EXPECT_EQ(filesInDir(), 1); // no temporary file left behind
+}
+
+TEST_F(Ini, SectionsAndKeysMatchWithoutRegardToCaseIncludingCyrillic) {
+    put(std::string("[Common]\nCOUNT = 3 \n[") + "Канал"_w + "]\n" + "Имя"_w + "=x\n");
+    TIniFile ini(file_);
+    EXPECT_EQ(ini.ReadInteger("common", "count", 0), 3);
+    EXPECT_EQ(ini.ReadString("кАНАЛ"_w, "ИМЯ"_w, ""), "x");
+    ini.WriteInteger("COMMON", "count", 4);
+    ini.WriteString("КАНАЛ"_w, "имя"_w, "y");
+    // The existing spellings stay; no second section or key appears.
+    EXPECT_EQ(content(),
+              std::string("[Common]\nCOUNT=4\n[") + "Канал"_w + "]\n" + "Имя"_w + "=y\n");
+}
+
+TEST_F(Ini, RewriteKeepsEveryOtherLineAndPutsNewKeysAtTheEndOfTheirSection) {
+    const std::string before = "; configuration\r\n"
+                               "[common]\r\n"
+                               "Count=5\r\n"
+                               "# not a key\r\n"
+                               "\r\n"
+                               "[Chan0]\r\n"
+                               "Name=a\r\n"
+                               "junk line without equals\r\n"
+                               "\r\n"
+                               "[Chan1]\r\n"
+                               "Name=b";
+    put(before);
+    TIniFile ini(file_);
+    ini.WriteInteger("common", "Count", 3);
+    ini.WriteString("common", "Extra", "1");
+    ini.WriteString("Chan1", "Fs", "10");
+    ini.WriteString("New", "Key", "v");
+    EXPECT_EQ(content(), "; configuration\r\n"
+                         "[common]\r\n"
+                         "Count=3\r\n"
+                         "# not a key\r\n"
+                         "Extra=1\r\n"
+                         "\r\n"
+                         "[Chan0]\r\n"
+                         "Name=a\r\n"
+                         "junk line without equals\r\n"
+                         "\r\n"
+                         "[Chan1]\r\n"
+                         "Name=b\r\n"
+                         "Fs=10\r\n"
+                         "[New]\r\n"
+                         "Key=v\r\n");
+}
+
+TEST_F(Ini, FirstSectionAndFirstKeyOfANameWin) {
+    put("[a]\nk=1\nk=2\n[A]\nk=3\nj=4\n");
+    EXPECT_EQ(GetProfileString(file_, "a", "k", ""), "1");
+    EXPECT_EQ(GetProfileString(file_, "a", "j", "none"), "none");
+}
+
+TEST_F(Ini, ValuesReadUpTo2047CharactersAndRoundTripAsWritten) {
+    TIniFile ini(file_);
+    const std::string longValue(3000, 'z');
+    ini.WriteString("s", "long", longValue);
+    EXPECT_EQ(ini.ReadString("s", "long", ""), std::string(2047, 'z'));
+    const std::string tricky[] = {
+        "  padded  ", "\"quoted\"", "'q'", "a=b=c",
+        "[x]",        ";semi",      "",    std::string("\xFF\x98\x01", 3)};
+    for (const std::string& v : tricky) {
+        ini.WriteString("s", "k", v);
+        EXPECT_EQ(ini.ReadString("s", "k", "dflt"), v) << v;
+    }
+}
+
+TEST_F(Ini, WritesThatCannotBeReadBackAreRefusedAndChangeNothing) {
+    put("[s]\nk=1\n");
+    TIniFile ini(file_);
+    EXPECT_FALSE(WriteProfileString(file_, "s", "k", "a\n[common]\nCount=99"));
+    EXPECT_FALSE(WriteProfileString(file_, "s", "k", "a\rb"));
+    EXPECT_FALSE(WriteProfileString(file_, "s]", "k", "v"));
+    EXPECT_FALSE(WriteProfileString(file_, "", "k", "v"));
+    EXPECT_FALSE(WriteProfileString(file_, "s", "a=b", "v"));
+    EXPECT_FALSE(WriteProfileString(file_, "s", "", "v"));
+    EXPECT_FALSE(WriteProfileString(file_, "s", ";k", "v"));
+    EXPECT_EQ(content(), "[s]\nk=1\n");
+    try {
+        ini.WriteString("s", "k", "x\ny");
+        FAIL() << "no error raised";
+    } catch (const platform::IniWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + file_);
+    }
+}
+
+TEST_F(Ini, AFailedWriteKeepsTheOldFileAndRaisesTheError) {
+    put("[s]\nk=old\n");
+    TIniFile ini(file_);
+    // A full disk: the file size limit stops the temporary file's write.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteProfileString(file_, "s", "k", std::string(1000, 'n'));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(content(), "[s]\nk=old\n");
+    EXPECT_EQ(filesInDir(), 1);
+
+    // A folder that cannot be written (root may write anyway).
+    ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
+    if (::geteuid() != 0) {
+        EXPECT_THROW(ini.WriteString("s", "k", "new"), platform::IniWriteError);
+        EXPECT_EQ(ini.ReadString("s", "k", ""), "old");
+    }
+    ::chmod(dir_.c_str(), 0700);
+    // A file that exists but cannot be read is never replaced.
+    ASSERT_EQ(::mkdir((dir_ + "/sub.ini").c_str(), 0700), 0);
+    EXPECT_FALSE(WriteProfileString(dir_ + "/sub.ini", "s", "k", "v"));
+    ::rmdir((dir_ + "/sub.ini").c_str());
+}
+
+TEST_F(Ini, WritingKeepsTheFilesPermissionsAndSymbolicLinks) {
+    put("[s]\nk=1\n");
+    ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+    const std::string link = dir_ + "/link.ini";
+    ASSERT_EQ(::symlink(file_.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(WriteProfileString(link, "s", "k", "2"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(content(), "[s]\nk=2\n");
+}
+
+TEST_F(Ini, IntegersAndFloatsFallBackToTheirDefaults) {
+    put("[n]\ndec=-42\nhex=0x1F\nHEX=0XfF\nneg1=0xFFFFFFFF\nbig=2147483648\nmin=-2147483648\n"
+        "word=12a\nempty=\nfloat=2,5\npoint=2.5\nsp=  7 \n");
+    TIniFile ini(file_);
+    EXPECT_EQ(ini.ReadInteger("n", "dec", 0), -42);
+    EXPECT_EQ(ini.ReadInteger("n", "hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("n", "neg1", 0), -1);
+    EXPECT_EQ(ini.ReadInteger("n", "big", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "min", 5), INT32_MIN);
+    EXPECT_EQ(ini.ReadInteger("n", "word", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "empty", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "float", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "sp", 5), 7);
+    EXPECT_EQ(ini.ReadFloat("n", "float", 1), 2.5);
+    EXPECT_EQ(ini.ReadFloat("n", "point", 1), 1);
+    EXPECT_EQ(ini.ReadFloat("n", "empty", 1), 1);
+    EXPECT_EQ(ini.ReadFloat("n", "word", 1), 1);
+}
+
+TEST_F(Ini, OddBytesReadSafely) {
+    using namespace std::string_literals;
+    std::string bytes = "[a\nk=1\n[b]\r\rk=2\r\n\0x=3\n[c]]\nk\n=5\n[]\nk=6\n   [ d ]  \n k = 7 "s;
+    bytes += "\n[e]\nk=" + std::string(100000, 'q');
+    put(bytes);
+    EXPECT_EQ(GetProfileString(file_, "a", "k", "none"), "none");
+    EXPECT_EQ(GetProfileString(file_, "b", "k", ""), "2");
+    EXPECT_EQ(GetProfileString(file_, "c]", "k", "none"), "none");
+    EXPECT_EQ(GetProfileString(file_, "d", "k", ""), "7");
+    EXPECT_EQ(GetProfileString(file_, std::string(1, '\0') + "x", "k", "none"), "none");
+    EXPECT_EQ(GetProfileString(file_, "e", "k", "").size(), 2047u);
+    ASSERT_TRUE(WriteProfileString(file_, "d", "new", "8"));
+    EXPECT_EQ(GetProfileString(file_, "d", "new", ""), "8");
+    EXPECT_EQ(GetProfileString(file_, "b", "k", ""), "2");
+}

@@ -1,0 +1,68 @@
+// The emulator's plug-in object.
+#pragma once
+
+#include "VirtualChannel.h"
+
+#include "platform/com.h"
+#include "plugin_api/recorder.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+
+class TMainFrm;
+
+class CTolvex final : public IRecorderPlugin {
+public:
+    CTolvex();
+    ~CTolvex();
+    CTolvex(const CTolvex&) = delete;
+    CTolvex& operator=(const CTolvex&) = delete;
+
+    HRESULT RECAPI QueryInterface(REFIID iid, void** out) override;
+    ULONG RECAPI AddRef() override;
+    ULONG RECAPI Release() override;
+    bool RECAPI create(IRecorder* recorder) override;
+    bool RECAPI config() override;
+    bool RECAPI edit() override;
+    bool RECAPI execute() override;
+    bool RECAPI suspend() override;
+    bool RECAPI resume() override;
+    bool RECAPI notify(std::uint32_t code, NotifyParam param) override;
+    const char* RECAPI getname() override;
+    bool RECAPI getproperty(std::uint32_t id, VARIANT& value) override;
+    bool RECAPI setproperty(std::uint32_t id, VARIANT value) override;
+    bool RECAPI canclose() override;
+    bool RECAPI close() override;
+
+    // The frequency of host channel `index` of the last rebuild; 0 on a host error.
+    double GetFreqById(std::int32_t index);
+
+    IRecorder* recorder = nullptr;
+    std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
+    bool running = false;
+    TMainFrm* mainFrame() const { return mainFrm_.get(); }
+
+private:
+    void rebuildHostChannels();
+    void releaseHostChannels();
+    bool serveDataRequest(const DataRequest& request);
+
+    platform::RefCount refs_;
+    std::vector<IRecorderChannel*> hostChannels_; // counted references, in host order
+    std::vector<std::string> hostChannelNames_;
+    std::unique_ptr<TMainFrm> mainFrm_;
+};
+
+// The module-wide current plug-in object, set by CreatePluginClass.
+CTolvex* currentPlugin();
+void setCurrentPlugin(CTolvex* plugin);
+
+// Registers a channel just appended to the plug-in's list with the host.
+void RegisterChannel(CVirtualChannel& channel);
+// Removes channel `index` from the host and the list and destroys it.
+void DeleteChannel(std::int32_t index);
+
+} // namespace tolvex
