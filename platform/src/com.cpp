@@ -44,7 +44,7 @@ std::uint32_t SysStringLen(BSTR text) {
         return 0;
     std::uint32_t bytes = 0;
     std::memcpy(&bytes, reinterpret_cast<char*>(text) - sizeof(std::uint32_t), sizeof bytes);
-    return bytes / sizeof(OLECHAR);
+    return static_cast<std::uint32_t>(bytes / sizeof(OLECHAR));
 }
 
 void VariantInit(VARIANT* value) {

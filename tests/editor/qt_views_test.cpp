@@ -77,7 +77,7 @@ template <class T> T* child(QWidget* parent, const char* name) {
 class QtViews : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(installQtViews());
+        ASSERT_TRUE(views::installQtViews());
         installEditors();
     }
     void SetUp() override {

@@ -57,6 +57,8 @@ ui::Answer showQtMessageBox(const ui::MessageBoxRequest& request) {
 
 } // namespace
 
+namespace views {
+
 bool installQtViews() {
     try {
         if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
@@ -93,4 +95,5 @@ bool installQtViews() {
     }
 }
 
+} // namespace views
 } // namespace tolvex

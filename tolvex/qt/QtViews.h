@@ -1,11 +1,12 @@
-// The Qt Widgets views of the emulator's windows.
+// The Qt Widgets views of the module's forms.
 #pragma once
 
-namespace tolvex {
+namespace tolvex::views {
 
-// Installs the Qt view of every form and the Qt message boxes. Creates the
-// application object when the host has none; false (nothing installed) when
-// widgets cannot be used in this process.
+// Installs the Qt view of every form and the Qt message boxes; false when
+// they cannot be used (the caller then keeps the headless views). Creates the
+// application object when the host has none; false when the host's
+// application object is not a widgets application.
 bool installQtViews();
 
-} // namespace tolvex
+} // namespace tolvex::views

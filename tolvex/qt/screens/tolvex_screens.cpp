@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create %s\n", qPrintable(gOut));
         return 1;
     }
-    if (!installQtViews()) {
+    if (!views::installQtViews()) {
         std::fprintf(stderr, "the Qt views could not be installed\n");
         return 1;
     }
