@@ -1,4 +1,3 @@
-<<<<<<< HEAD
 #include "Uextranew.h"
 
 #include "NameTemplate.h"
@@ -124,15 +123,5 @@ void AddChannelsFromTemplate() {
     }
     plugin->recorder->unlockchanges(plugin, 0);
 }
-=======
-// Add from template comes with the template dialog (TTExtraNew), which the
-// channel-editor work brings in this file; until then the command offers no
-// dialog and changes nothing.
-#include "Umainfrm.h"
-
-namespace tolvex {
-
-void AddChannelsFromTemplate() {}
->>>>>>> core
 
 } // namespace tolvex
