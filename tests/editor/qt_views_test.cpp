@@ -1,6 +1,6 @@
 // The Qt views under the offscreen platform: captions, ranges, default and
 // cancel keys, and that buttons, keys and double-clicks reach the handlers.
-#include "test_recorder.h"
+#include "host_ops.h"
 
 #include "Editors.h"
 #include "Tolvex.h"
@@ -273,7 +273,7 @@ class QtMainWindow : public QtViews {
 protected:
     void SetUp() override {
         QtViews::SetUp();
-        plugin.recorder = &recorder;
+        plugin.recorder = module.recorder();
         setCurrentPlugin(&plugin);
         auto c = std::make_unique<CVirtualChannel>("First");
         c->frequency = 100.0f;
@@ -301,7 +301,8 @@ protected:
             .center();
     }
 
-    editor_test::TestRecorder recorder;
+    host::Host host;
+    host::LoadedModule module{host, "Tolvex"};
     CTolvex plugin;
     std::unique_ptr<TMainFrm> frm;
     qtviews::MainWindowView* view = nullptr;
@@ -365,10 +366,10 @@ TEST_F(QtMainWindow, LayoutOfTheWindow) {
 
 TEST_F(QtMainWindow, ButtonsReachTheirHandlers) {
     QTest::mouseClick(button(ToolButton::Start), Qt::LeftButton);
-    EXPECT_EQ(recorder.calls, std::vector<std::string>{"command 1"});
+    EXPECT_EQ(editor_test::lockAndChannelOps(host), std::vector<std::string>{"command 1"});
     frm->SetRunning(true);
     QTest::mouseClick(button(ToolButton::Stop), Qt::LeftButton);
-    EXPECT_EQ(recorder.calls.back(), "command 3");
+    EXPECT_EQ(editor_test::lockAndChannelOps(host).back(), "command 3");
     frm->SetRunning(false);
 
     // "Add" acts on the press: the channel dialog, or with Shift the template dialog.

@@ -1,7 +1,7 @@
 // Add from template: the template dialog and the command that creates its
 // channels within one granted change lock.
+#include "host_ops.h"
 #include "scripted_views.h"
-#include "test_recorder.h"
 
 #include "Editors.h"
 #include "Tolvex.h"
@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         platform::setDecimalSeparator('.');
         installEditors();
-        plugin.recorder = &recorder;
+        plugin.recorder = module.recorder();
         setCurrentPlugin(&plugin);
         ui::setMessageBoxHandler([this](const ui::MessageBoxRequest& r) {
             messages.push_back(r);
@@ -60,8 +60,10 @@ protected:
     }
 
     scripted::Installed installed;
-    editor_test::TestRecorder recorder;
+    host::Host host;
+    host::LoadedModule module{host, "Tolvex"};
     CTolvex plugin;
+    std::vector<std::string> ops() const { return editor_test::lockAndChannelOps(host); }
     std::vector<ui::MessageBoxRequest> messages;
 };
 
@@ -82,8 +84,7 @@ TEST_F(TemplateCommand, InitialValuesMakeOneDefaultChannel) {
     auto* sine = dynamic_cast<SineSignal*>(made.signal.get());
     ASSERT_NE(sine, nullptr);
     EXPECT_EQ(sine->freq, 10.0f);
-    EXPECT_EQ(recorder.calls,
-              (std::vector<std::string>{"lockchanges", "addchannel Channel0", "unlockchanges"}));
+    EXPECT_EQ(ops(), (std::vector<std::string>{"lockchanges", "addchannel", "unlockchanges"}));
     EXPECT_TRUE(messages.empty());
 }
 
@@ -105,7 +106,7 @@ TEST_F(TemplateCommand, FirstAboveLastMakesNothingButStillLocksAndUnlocks) {
     confirmWith("Ch%d", 5, 2);
     AddChannelsFromTemplate();
     EXPECT_EQ(names(), std::vector<std::string>{"existing"});
-    EXPECT_EQ(recorder.calls, kLockedOnce);
+    EXPECT_EQ(ops(), kLockedOnce);
 }
 
 TEST_F(TemplateCommand, CancelledDialogChangesNothing) {
@@ -116,15 +117,15 @@ TEST_F(TemplateCommand, CancelledDialogChangesNothing) {
     });
     AddChannelsFromTemplate();
     EXPECT_EQ(names(), std::vector<std::string>{"existing"});
-    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_TRUE(ops().empty());
 }
 
 TEST_F(TemplateCommand, RefusedLockShowsTheErrorAndAddsNothing) {
-    recorder.lockAnswer = 1;
+    host.refuseLock(true);
     confirmWith("Ch%d", 0, 4);
     AddChannelsFromTemplate();
     EXPECT_EQ(names(), std::vector<std::string>{"existing"});
-    EXPECT_EQ(recorder.calls, std::vector<std::string>{"lockchanges"}); // no unlock after a refusal
+    EXPECT_EQ(ops(), std::vector<std::string>{"lockchanges"}); // no unlock after a refusal
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Ошибка при создании экстра каналов!"_w);
     EXPECT_EQ(messages[0].caption, "Error!");
@@ -138,7 +139,7 @@ TEST_F(TemplateCommand, TemplateNeedingAnotherArgumentIsRefusedBeforeAnythingIsL
         AddChannelsFromTemplate();
     }
     EXPECT_EQ(names(), std::vector<std::string>{"existing"});
-    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_TRUE(ops().empty());
     ASSERT_EQ(messages.size(), 5u);
     EXPECT_EQ(messages[4].text, "Ошибка при создании экстра каналов!"_w);
 }

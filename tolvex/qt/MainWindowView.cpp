@@ -75,7 +75,7 @@ std::optional<MouseButton> mouseButton(Qt::MouseButton button) {
 MainWindow::MainWindow(TMainFrm& form) : form_(form) {
     setFont(mainFont());
     setWindowTitle(QStringLiteral("MainFrm"));
-    setWindowIcon(windowIcon());
+    setWindowIcon(qtviews::windowIcon()); // not QWidget::windowIcon
     setMinimumSize(600, 440);
     resize(600, 440);
 
