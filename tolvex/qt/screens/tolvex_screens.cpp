@@ -31,7 +31,8 @@ using namespace platform::literals;
 
 // Under LeakSanitizer: fontconfig keeps a cache for the life of the process.
 extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
+// Exported, so that the sanitizer runtime finds it despite hidden visibility.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
 
