@@ -7,6 +7,10 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -104,4 +108,25 @@ TEST(NameTemplate, NamesAreCutAt299Characters) {
     // The number at the end of a cut name is cut too, not moved.
     std::string prefix(297, 'p');
     EXPECT_EQ(formatChannelName(prefix + "%d", 12345), prefix + "12");
+}
+
+// The fuzzer's kept inputs (first four bytes the index, then the template)
+// hold the same promises in the regular run.
+TEST(NameTemplate, FuzzCorpusReplays) {
+    int replayed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(NAME_TEMPLATE_CORPUS_DIR)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() < 4)
+            continue;
+        std::int32_t index = 0;
+        std::memcpy(&index, bytes.data(), sizeof index);
+        std::string pattern = bytes.substr(4);
+        auto name = formatChannelName(pattern, index);
+        EXPECT_EQ(name.has_value(), formatChannelName(pattern, 0).has_value()) << entry.path();
+        if (name)
+            EXPECT_LE(name->size(), kTemplateNameMax);
+        ++replayed;
+    }
+    EXPECT_GT(replayed, 0);
 }
