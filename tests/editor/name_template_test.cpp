@@ -124,8 +124,9 @@ TEST(NameTemplate, FuzzCorpusReplays) {
         std::string pattern = bytes.substr(4);
         auto name = formatChannelName(pattern, index);
         EXPECT_EQ(name.has_value(), formatChannelName(pattern, 0).has_value()) << entry.path();
-        if (name)
+        if (name) {
             EXPECT_LE(name->size(), kTemplateNameMax);
+        }
         ++replayed;
     }
     EXPECT_GT(replayed, 0);
