@@ -124,7 +124,8 @@ TEST_F(MainWindow, PropertiesRenameAnsweredYesAndNo) {
     answers.push_back(Answer::Yes);
     frm().StringGrid1Click();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, std::string("Переименовать канал: "_w) + "A" + "\n\r в : "_w + "B ?");
+    EXPECT_EQ(boxes[0].text,
+              std::string("Переименовать канал: "_w) + "A" + "\n\r" + " в : "_w + "B ?");
     EXPECT_EQ(boxes[0].caption, "Внимание!"_w);
     EXPECT_EQ(boxes[0].icon, tolvex::ui::Icon::Question);
     EXPECT_TRUE(boxes[0].systemModal);
