@@ -3,6 +3,7 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -196,7 +197,7 @@ bool replaceFile(const std::string& target, const std::string& data, const struc
         path = real; // write through a symbolic link, keeping the link
         std::free(real);
     }
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {

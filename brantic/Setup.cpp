@@ -1,0 +1,86 @@
+#include "Setup.h"
+
+#include "platform/text.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace brantic {
+
+using namespace platform::literals;
+
+const char* CSetup::caption() {
+    return "Настройка параметров"_w;
+}
+
+const DialogButton& CSetup::okButton() {
+    static const DialogButton button{IDOK, "OK", 131, 46, 50, 14};
+    return button;
+}
+
+const DialogButton& CSetup::cancelButton() {
+    static const DialogButton button{IDCANCEL, "Отмена"_w, 131, 64, 50, 14};
+    return button;
+}
+
+int CSetup::DoModal() {
+    std::unique_ptr<ui::SetupView> view = ui::viewLayer().makeSetupView(*this);
+    if (!view)
+        return IDCANCEL;
+    view_ = view.get();
+    const int result = view->runModal();
+    view_ = nullptr;
+    return result;
+}
+
+bool CSetup::OnInitDialog() {
+    // The dialog holds no values: nothing to fill in.
+    return true;
+}
+
+void CSetup::OnOK() {
+    if (view_ != nullptr)
+        view_->endDialog(IDOK);
+}
+
+void CSetup::OnCancel() {
+    if (view_ != nullptr)
+        view_->endDialog(IDCANCEL);
+}
+
+namespace ui {
+
+namespace {
+std::unique_ptr<ViewLayer>& currentLayer() {
+    static std::unique_ptr<ViewLayer> layer;
+    return layer;
+}
+} // namespace
+
+bool guiWanted() {
+    const char* choice = std::getenv("BRANTIC_UI");
+    if (choice != nullptr && std::strcmp(choice, "none") == 0)
+        return false;
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+ViewLayer& viewLayer() {
+    std::unique_ptr<ViewLayer>& layer = currentLayer();
+    if (!layer && guiWanted())
+        layer = makeQtLayer();
+    if (!layer)
+        layer = makeHeadlessLayer();
+    return *layer;
+}
+
+void setViewLayer(std::unique_ptr<ViewLayer> layer) {
+    currentLayer() = std::move(layer);
+}
+
+} // namespace ui
+} // namespace brantic
