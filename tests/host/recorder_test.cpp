@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMenu>
@@ -111,6 +112,21 @@ TEST(RecorderSession, AFailingModuleIsReportedAndTheOthersGoOn) {
     EXPECT_EQ(s.host().channels().size(), 4u);
     EXPECT_NE(std::find(messages.begin(), messages.end(), "HostProbePlain started"),
               messages.end());
+
+    if (have("Brantic")) {
+        // The remote-control module alone, without its server library beside it.
+        QTemporaryDir lonely;
+        const QString copy = lonely.filePath("Brantic.so");
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(kModules + "/Brantic.so"), copy));
+        recorder::Session b(options(dir, {copy.toStdString(), "HostProbe"}));
+        EXPECT_EQ(b.loadModules(), 1);
+        ASSERT_EQ(b.failures().size(), 1u);
+        EXPECT_EQ(b.failures()[0], "Brantic: create failed");
+        bool told = false;
+        for (const host::LogMessage& m : b.host().messages())
+            told = told || (m.kind == 7 && m.module == "Brantic");
+        EXPECT_TRUE(told); // its own message in the log
+    }
 
     Env fail("HOST_PROBE_FAIL", "create");
     recorder::Session t(options(dir, {"HostProbe"}));
