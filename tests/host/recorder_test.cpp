@@ -99,9 +99,9 @@ struct Env {
 
 TEST(RecorderSession, AFailingModuleIsReportedAndTheOthersGoOn) {
     QTemporaryDir dir;
+    std::vector<std::string> messages; // outlives the session, which logs its shutdown
     recorder::Session s(
         options(dir, {"HostProbe", "NoSuchModule", "HostNoExports", "HostProbePlain"}));
-    std::vector<std::string> messages;
     s.setMessageHandler([&](const host::LogMessage& m) {
         messages.push_back(QString::fromStdU16String(m.text).toStdString());
     });
@@ -173,8 +173,8 @@ TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
     QTemporaryDir dir;
     auto o = options(dir, {"HostProbe"});
     o.opener = [](const std::string&) { return std::fopen("/dev/full", "wb"); };
-    recorder::Session s(o);
     std::vector<std::string> failures;
+    recorder::Session s(o);
     s.setMessageHandler([&](const host::LogMessage& m) {
         if (m.kind == 7)
             failures.push_back(QString::fromStdU16String(m.text).toStdString());
