@@ -44,6 +44,9 @@ public:
     std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
     bool running = false;
     TMainFrm* mainFrame() const { return mainFrm_.get(); }
+    // The host channel table of the last rebuild, without its null entry.
+    const std::vector<IRecorderChannel*>& hostChannels() const { return hostChannels_; }
+    const std::vector<std::string>& hostChannelNames() const { return hostChannelNames_; }
 
 private:
     void rebuildHostChannels();

@@ -1,0 +1,253 @@
+// Configuration files: what saving writes and in which order, the three
+// loading passes with their defaults, and the bounds on what a file can ask for.
+#include "Config.h"
+#include "Fixture.h"
+
+#include "platform/numfmt.h"
+#include "platform/text.h"
+
+#include <filesystem>
+
+using namespace testing_tolvex;
+using namespace platform::literals;
+
+namespace {
+
+// Every "section / key=value" line of an INI file, in file order.
+std::vector<std::string> entries(const std::string& text) {
+    std::vector<std::string> out;
+    std::string section;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        if (line.front() == '[')
+            section = line.substr(1, line.find(']') - 1);
+        else
+            out.push_back(section + " / " + line);
+    }
+    return out;
+}
+
+class Saving : public TolvexTest {};
+class Loading : public TolvexTest {};
+
+} // namespace
+
+TEST_F(Saving, TwoChannelExampleGivesExactlyItsSectionsKeysAndOrder) {
+    addChannel("Chan1", 1000.0f);
+    auto sum = std::make_unique<tolvex::CompositeSignal>();
+    sum->parts.clear();
+    auto level = std::make_unique<tolvex::LevelSignal>();
+    level->Level = 5.0f;
+    sum->parts.push_back(std::move(level));
+    sum->parts.push_back(std::make_unique<tolvex::NoiseSignal>());
+    addChannel("Sum", 10.0f, std::move(sum));
+
+    const std::string file = path("two.res");
+    plugin->mainFrame()->currentFile = file;
+    plugin->mainFrame()->SaveConfiguration(file);
+
+    EXPECT_EQ(
+        entries(read(file)),
+        (std::vector<std::string>{
+            "common / Count=2", "Chan0 / Fs=1000", "Chan0 / Name=Chan1",
+            std::string("Chan0 / Formula=") + "Синус"_w, "Chan0formula / MaxLevel=100",
+            "Chan0formula / MinLevel=-100", "Chan0formula / freq=10", "Chan1 / Fs=10",
+            "Chan1 / Name=Sum", std::string("Chan1 / Formula=") + "Сумма"_w,
+            "Chan1formula / PartsCount=2",
+            std::string("Chan1formula_Part0 / Formula=") + "Уровень"_w,
+            "Chan1formula_Part0 / Level=5", std::string("Chan1formula_Part1 / Formula=") + "Шум"_w,
+            "Chan1formula_Part1 / MaxLevel=100", "Chan1formula_Part1 / MinLevel=-100"}));
+    EXPECT_EQ(entries(read(path("Tolvex.ini"))),
+              (std::vector<std::string>{"common / CurCFGFile=" + file}));
+    EXPECT_EQ(gView->caption(), std::string("Плагин::Эмулятор   [ "_w) + file + " ]");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Saving, ThreeOverFiveKeepsTheOldSectionsAndLoadsThree) {
+    const std::string file = path("five.res");
+    for (int i = 0; i < 5; ++i)
+        addChannel("C" + std::to_string(i), 10.0f);
+    plugin->mainFrame()->SaveConfiguration(file);
+    tolvex::DeleteChannel(0);
+    tolvex::DeleteChannel(0);
+    plugin->mainFrame()->SaveConfiguration(file);
+    const std::string text = read(file);
+    EXPECT_NE(text.find("Count=3"), std::string::npos);
+    EXPECT_NE(text.find("[Chan4]"), std::string::npos);
+
+    while (!plugin->channels.empty())
+        tolvex::DeleteChannel(0);
+    plugin->mainFrame()->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 3u);
+    EXPECT_EQ(plugin->channels[2]->name, "C4");
+}
+
+TEST_F(Saving, UnwritableFileStopsWithItsMessage) {
+    addChannel("A", 10.0f);
+    const std::string file = path("no/such/dir/x.res");
+    plugin->mainFrame()->SaveConfiguration(file);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + file);
+    EXPECT_EQ(boxes[0].caption, "Error!");
+}
+
+TEST_F(Loading, SectionsWithoutNameOrFormulaTakeTheirDefaults) {
+    const std::string file = path("defaults.res");
+    write(file, std::string("[common]\nCount=3\n[Chan0]\nFs=20\n[Chan0formula]\nLevel=4\n") +
+                    "[Chan1]\nName=S\nFormula=" + "Синус"_w + "\n[Chan2]\nName=X\n");
+    host.clearCalls();
+    plugin->mainFrame()->currentFile = file;
+    plugin->mainFrame()->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 3u);
+    // Registered after its section, then renamed by the second pass.
+    EXPECT_NE(host.channel("Chan0"), nullptr);
+    EXPECT_EQ(plugin->channels[0]->name, "Chan1");
+    auto* level = dynamic_cast<tolvex::LevelSignal*>(plugin->channels[0]->signal.get());
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->Level, 4.0f);
+    auto* sine = dynamic_cast<tolvex::SineSignal*>(plugin->channels[1]->signal.get());
+    ASSERT_NE(sine, nullptr);
+    EXPECT_EQ(sine->MaxLevel, 100.0f);
+    EXPECT_EQ(sine->MinLevel, -100.0f);
+    EXPECT_EQ(sine->freq, 10.0f);
+    EXPECT_EQ(plugin->channels[2]->frequency, 10.0f); // no Fs at all
+    // Third pass: every channel's range reached the host.
+    EXPECT_TRUE(host.channel("Chan0")->property(8).has_value());
+    const auto ops = host.callOps();
+    EXPECT_EQ(ops.front(), "lockchanges");
+    EXPECT_EQ(ops.back(), "unlockchanges");
+    EXPECT_EQ(gView->cell(1, 1), "Chan1");
+    EXPECT_EQ(gView->caption(), std::string("Плагин::Эмулятор   [ "_w) + file + " ]");
+}
+
+TEST_F(Loading, OtherDecimalSeparatorIsAcceptedByTheFirstPassOnly) {
+    platform::setDecimalSeparator(',');
+    const std::string file = path("fs.res");
+    write(file, "[common]\nCount=3\n[Chan0]\nFs=2.5\n[Chan1]\nFs=abc\n[Chan2]\nFs=7,5\n");
+    plugin->mainFrame()->LoadConfiguration(file);
+    platform::setDecimalSeparator(0);
+    ASSERT_EQ(plugin->channels.size(), 3u);
+    EXPECT_EQ(host.channel("Chan0")->frequency(), 2.5);
+    EXPECT_EQ(plugin->channels[0]->frequency, 10.0f);
+    EXPECT_EQ(host.channel("Chan1")->frequency(), 10.0);
+    EXPECT_EQ(plugin->channels[1]->frequency, 10.0f);
+    EXPECT_EQ(plugin->channels[2]->frequency, 7.5f);
+}
+
+TEST(ParseFloatTolerant, EitherSeparator) {
+    platform::setDecimalSeparator('.');
+    EXPECT_EQ(tolvex::config::parseFloatTolerant("2.5"), 2.5);
+    EXPECT_EQ(tolvex::config::parseFloatTolerant("2,5"), 2.5);
+    EXPECT_EQ(tolvex::config::parseFloatTolerant("1,5,5"), 10.0);
+    EXPECT_EQ(tolvex::config::parseFloatTolerant(""), 10.0);
+    EXPECT_EQ(tolvex::config::parseFloatTolerant("5"), 5.0);
+    platform::setDecimalSeparator(0);
+}
+
+TEST_F(Loading, KindNameInAnotherCodePageGivesALevel) {
+    const std::string file = path("utf8.res");
+    write(file, "[common]\nCount=1\n[Chan0]\nName=U\nFormula=Синус\n[Chan0formula]\nLevel=3\n");
+    plugin->mainFrame()->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 1u);
+    auto* level = dynamic_cast<tolvex::LevelSignal*>(plugin->channels[0]->signal.get());
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->Level, 3.0f);
+}
+
+TEST_F(Loading, MissingFileReadsAsEmptyAndNamesItInTheSettings) {
+    const std::string file = path("missing.res");
+    plugin->mainFrame()->LoadConfiguration(file);
+    EXPECT_TRUE(plugin->channels.empty());
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(tolvex::config::readCurrentFile(), file);
+    EXPECT_EQ(gView->rowCount(), 2);
+}
+
+TEST_F(Loading, RefusedLockShowsItsMessageAndReadsNothing) {
+    const std::string file = path("r.res");
+    write(file, "[common]\nCount=1\n[Chan0]\nName=A\n");
+    host.refuseLock(true);
+    host.clearCalls();
+    plugin->mainFrame()->LoadConfiguration(file);
+    EXPECT_TRUE(plugin->channels.empty());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Конфигурация не загружена!"_w);
+    EXPECT_EQ(boxes[0].caption, "Error!");
+    EXPECT_EQ(host.callOps(), (std::vector<std::string>{"lockchanges"}));
+    EXPECT_EQ(gView->caption(), "MainFrm");
+}
+
+TEST_F(Loading, ChannelsAlreadyInTheListKeepTheirSignals) {
+    auto level = std::make_unique<tolvex::LevelSignal>();
+    level->Level = 9.0f;
+    addChannel("Old", 10.0f, std::move(level));
+    const std::string file = path("add.res");
+    write(file, "[common]\nCount=1\n[Chan0]\nName=New\nFs=5\n");
+    plugin->mainFrame()->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 2u);
+    EXPECT_EQ(plugin->channels[0]->name, "Old");
+    EXPECT_EQ(dynamic_cast<tolvex::LevelSignal&>(*plugin->channels[0]->signal).Level, 9.0f);
+    EXPECT_EQ(plugin->channels[1]->name, "New");
+    EXPECT_EQ(plugin->channels[1]->frequency, 5.0f);
+}
+
+TEST_F(Loading, CountIsBoundedAndNegativeMeansNone) {
+    const std::string file = path("count.res");
+    write(file, "[common]\nCount=-7\n");
+    plugin->mainFrame()->LoadConfiguration(file);
+    EXPECT_TRUE(plugin->channels.empty());
+    host.options().recordCalls = false;
+    write(file, "[common]\nCount=2000000000\n");
+    plugin->mainFrame()->LoadConfiguration(file);
+    EXPECT_EQ(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
+}
+
+TEST_F(Loading, SignalsAreBoundedAcrossTheWholeFile) {
+    // Seven channels of 10000 parts each would be 70007 signals.
+    std::string text = "[common]\nCount=7\n";
+    for (int i = 0; i < 7; ++i)
+        text += "[Chan" + std::to_string(i) + "]\nFormula=" + "Сумма"_w + "\n[Chan" +
+                std::to_string(i) + "formula]\nPartsCount=99999\n";
+    const std::string file = path("parts.res");
+    write(file, text);
+    host.options().recordCalls = false;
+    plugin->mainFrame()->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 6u);
+    const auto& sum = dynamic_cast<tolvex::CompositeSignal&>(*plugin->channels[5]->signal);
+    EXPECT_EQ(sum.parts.size(), static_cast<std::size_t>(tolvex::CompositeSignal::kMaxParts));
+}
+
+TEST_F(Loading, NestingIsBounded) {
+    std::string text =
+        "[common]\nCount=2\n[Chan0]\nName=Deep\nFormula=" + std::string("Сумма"_w) + "\n";
+    text += "[Chan0formula]\nPartsCount=1\n";
+    std::string section = "Chan0formula";
+    for (int depth = 0; depth < tolvex::config::kMaxDepth + 5; ++depth) {
+        section += "_Part0";
+        text += "[" + section + "]\nFormula=" + "Сумма"_w + "\nPartsCount=1\n";
+    }
+    text += "[Chan1]\nName=Flat\n";
+    const std::string file = path("deep.res");
+    write(file, text);
+    plugin->mainFrame()->LoadConfiguration(file);
+    EXPECT_TRUE(plugin->channels.empty()); // the first channel is too deep; loading stops there
+}
+
+TEST_F(TolvexTest, FuzzFindingsLoadWithoutHarm) {
+    namespace fs = std::filesystem;
+    if (!fs::exists(FUZZ_CORPUS_DIR))
+        GTEST_SKIP() << "no findings kept";
+    host.options().recordCalls = false;
+    for (const auto& entry : fs::directory_iterator(FUZZ_CORPUS_DIR)) {
+        plugin->mainFrame()->LoadConfiguration(entry.path().string());
+        EXPECT_LE(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
+        while (!plugin->channels.empty())
+            tolvex::DeleteChannel(0);
+    }
+}
