@@ -131,6 +131,7 @@ TEST_F(RemoteControl, StatusFollowsStateTimeAndCurrentFile) {
 }
 
 TEST_F(RemoteControl, GarbageLeavesItServingAndShutdownStopsIt) {
+    forgetCommands();
     for (const std::string& junk :
          {std::string("\x00\x01\x02garbage\r\n\r\n", 14), std::string("GET\r\n\r\n"),
           std::string("POST /api/start HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1\r\n\r\n"),
