@@ -1,0 +1,300 @@
+#include "analysis.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace recorder {
+
+namespace {
+
+void widen(Bin& bin, float v) {
+    if (!bin.filled) {
+        bin.lo = bin.hi = v;
+        bin.filled = true;
+    } else {
+        bin.lo = std::min(bin.lo, v);
+        bin.hi = std::max(bin.hi, v);
+    }
+}
+
+Bin merged(const Bin& a, const Bin& b) {
+    if (!a.filled)
+        return b;
+    if (!b.filled)
+        return a;
+    return {std::min(a.lo, b.lo), std::max(a.hi, b.hi), true};
+}
+
+} // namespace
+
+Envelope::Envelope(std::size_t maxBins)
+    : maxBins_(std::max<std::size_t>(maxBins, 2) & ~std::size_t{1}) {}
+
+void Envelope::add(const float* values, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const float v = values[i];
+        if (!std::isfinite(v)) {
+            ++partialCount_; // counted, not drawn
+        } else {
+            widen(partial_, v);
+            ++partialCount_;
+        }
+        if (partialCount_ == span_) {
+            bins_.push_back(partial_);
+            partial_ = {};
+            partialCount_ = 0;
+            if (bins_.size() == maxBins_) {
+                for (std::size_t k = 0; k < maxBins_ / 2; ++k)
+                    bins_[k] = merged(bins_[2 * k], bins_[2 * k + 1]);
+                bins_.resize(maxBins_ / 2);
+                span_ *= 2;
+            }
+        }
+    }
+    count_ += static_cast<std::uint64_t>(std::max(count, 0));
+}
+
+std::vector<Bin> Envelope::bins() const {
+    std::vector<Bin> out = bins_;
+    if (partialCount_ > 0)
+        out.push_back(partial_);
+    return out;
+}
+
+ScopeTrace::ScopeTrace(double frequency, double seconds, int columns)
+    : perColumn_(std::max(frequency, 1e-9) * seconds / std::max(columns, 1)), seconds_(seconds),
+      ring_(static_cast<std::size_t>(std::max(columns, 1))) {}
+
+void ScopeTrace::add(const float* values, std::int32_t count) {
+    const auto n = static_cast<std::int64_t>(ring_.size());
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto column = static_cast<std::int64_t>(static_cast<double>(samples_) / perColumn_);
+        ++samples_;
+        if (column > newest_) {
+            // Slots skipped over (slow channels) and the new one start empty.
+            for (std::int64_t c = std::max(newest_ + 1, column - n + 1); c <= column; ++c)
+                ring_[static_cast<std::size_t>(c % n)] = {};
+            newest_ = column;
+        }
+        if (std::isfinite(values[i]))
+            widen(ring_[static_cast<std::size_t>(column % n)], values[i]);
+        last_ = values[i];
+    }
+}
+
+std::vector<Bin> ScopeTrace::columns() const {
+    const auto n = static_cast<std::int64_t>(ring_.size());
+    std::vector<Bin> out(ring_.size());
+    if (newest_ < 0)
+        return out;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const std::int64_t c = newest_ - (n - 1) + k;
+        if (c >= 0)
+            out[static_cast<std::size_t>(k)] = ring_[static_cast<std::size_t>(c % n)];
+    }
+    return out;
+}
+
+std::vector<double> niceTicks(double lo, double hi, int wanted) {
+    std::vector<double> ticks;
+    if (!(hi > lo) || wanted < 1)
+        return ticks;
+    const double raw = (hi - lo) / wanted;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * magnitude >= raw) {
+            step = m * magnitude;
+            break;
+        }
+    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9; t += step)
+        ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+    return ticks;
+}
+
+std::string tickLabel(double value, double step) {
+    int decimals = 0;
+    if (step > 0 && step < 1)
+        decimals = std::min(9, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
+               double x1, const PlotText& text) {
+    const QFontMetrics metrics(painter.font());
+    const int line = metrics.height();
+    const QRect plot = area.adjusted(line * 4 + 8, line * 2, -line, -(line * 2 + 8));
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(area.left(), area.top(), area.width(), line * 2), Qt::AlignCenter,
+                     QString::fromStdString(text.title));
+
+    float lo = std::numeric_limits<float>::max();
+    float hi = std::numeric_limits<float>::lowest();
+    for (const Bin& b : bins)
+        if (b.filled) {
+            lo = std::min(lo, b.lo);
+            hi = std::max(hi, b.hi);
+        }
+    double ylo = lo;
+    double yhi = hi;
+    if (lo > hi) {
+        ylo = -1;
+        yhi = 1;
+    } else if (!(yhi > ylo)) {
+        ylo -= 1;
+        yhi += 1;
+    } else {
+        const double pad = (yhi - ylo) * 0.05;
+        ylo -= pad;
+        yhi += pad;
+    }
+    if (!(x1 > x0))
+        x1 = x0 + 1;
+    auto px = [&](double x) { return plot.left() + (x - x0) / (x1 - x0) * plot.width(); };
+    auto py = [&](double y) { return plot.bottom() - (y - ylo) / (yhi - ylo) * plot.height(); };
+
+    // Grid and tick labels.
+    painter.setPen(QPen(QColor(220, 220, 220), 1));
+    const auto xt = niceTicks(x0, x1, std::max(2, plot.width() / 90));
+    const auto yt = niceTicks(ylo, yhi, std::max(2, plot.height() / 50));
+    const double xs = xt.size() > 1 ? xt[1] - xt[0] : 1;
+    const double ys = yt.size() > 1 ? yt[1] - yt[0] : 1;
+    for (double x : xt)
+        painter.drawLine(QPointF(px(x), plot.top()), QPointF(px(x), plot.bottom()));
+    for (double y : yt)
+        painter.drawLine(QPointF(plot.left(), py(y)), QPointF(plot.right(), py(y)));
+    painter.setPen(Qt::black);
+    painter.drawRect(plot);
+    for (double x : xt) {
+        const QString label = QString::fromStdString(tickLabel(x, xs));
+        painter.drawText(QRectF(px(x) - 50, plot.bottom() + 4, 100, line), Qt::AlignCenter, label);
+    }
+    for (double y : yt) {
+        const QString label = QString::fromStdString(tickLabel(y, ys));
+        painter.drawText(QRectF(area.left(), py(y) - line / 2.0, line * 4 + 2, line),
+                         Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    painter.drawText(QRect(plot.left(), plot.bottom() + line + 6, plot.width(), line),
+                     Qt::AlignCenter, QString::fromStdString(text.xLabel));
+    painter.save();
+    painter.translate(area.left() + line / 2.0, plot.center().y());
+    painter.rotate(-90);
+    painter.drawText(QRect(-plot.height() / 2, -line / 2, plot.height(), line), Qt::AlignCenter,
+                     QString::fromStdString(text.yLabel));
+    painter.restore();
+
+    // The trace: each bin a vertical stroke from its minimum to its maximum,
+    // consecutive bins joined.
+    painter.setClipRect(plot);
+    painter.setPen(QPen(QColor(20, 90, 200), 1.2));
+    const double n = static_cast<double>(bins.size());
+    QPointF previous;
+    bool havePrevious = false;
+    for (std::size_t i = 0; i < bins.size(); ++i) {
+        const Bin& b = bins[i];
+        if (!b.filled) {
+            continue;
+        }
+        const double x = plot.left() + (static_cast<double>(i) + 0.5) / n * plot.width();
+        const QPointF top(x, py(b.hi));
+        const QPointF bottom(x, py(b.lo));
+        if (havePrevious)
+            painter.drawLine(previous, QPointF(x, (top.y() + bottom.y()) / 2));
+        painter.drawLine(top, bottom);
+        if (top == bottom)
+            painter.drawPoint(top);
+        previous = QPointF(x, (top.y() + bottom.y()) / 2);
+        havePrevious = true;
+    }
+    painter.setClipping(false);
+}
+
+bool writePlot(const std::string& path, const std::string& channelName, double frequency,
+               const Envelope& envelope, std::string& error) {
+    QImage image(1200, 480, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QFont font("DejaVu Sans");
+        font.setPixelSize(14);
+        painter.setFont(font);
+        char freq[64];
+        std::snprintf(freq, sizeof freq, "%.10g Hz, %llu samples", frequency,
+                      static_cast<unsigned long long>(envelope.count()));
+        PlotText text{channelName + " \xE2\x80\x94 " + freq, "time, s", "value"};
+        const double seconds =
+            frequency > 0 ? static_cast<double>(envelope.count()) / frequency : 0;
+        drawTrace(painter, image.rect().adjusted(8, 8, -8, -8), envelope.bins(), 0.0, seconds,
+                  text);
+    }
+    if (!image.save(QString::fromStdString(path), "PNG")) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+std::uint64_t samplesDue(double frequency, double seconds) {
+    if (!(frequency > 0) || !(seconds > 0))
+        return 0;
+    return static_cast<std::uint64_t>(std::floor(frequency * seconds + 1e-9));
+}
+
+std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds) {
+    const std::vector<std::string> head = {"channel", "frequency, Hz", "block", "received", "due",
+                                           "blocks",  "min",           "max",   "mean"};
+    std::vector<std::vector<std::string>> cells;
+    auto num = [](double v, const char* format) {
+        char text[48];
+        std::snprintf(text, sizeof text, format, v);
+        return std::string(text);
+    };
+    for (const ChannelSummary& r : rows) {
+        const bool any = r.received > 0;
+        cells.push_back({r.name, num(r.frequency, "%.10g"), std::to_string(r.blockLength),
+                         std::to_string(r.received), std::to_string(r.due),
+                         std::to_string(r.blocks), any ? num(r.minimum, "%.6g") : "-",
+                         any ? num(r.maximum, "%.6g") : "-", any ? num(r.mean, "%.6g") : "-"});
+    }
+    auto width = [](const std::string& s) {
+        return static_cast<int>(QString::fromStdString(s).size());
+    };
+    std::vector<int> widths;
+    for (const auto& h : head)
+        widths.push_back(width(h));
+    for (const auto& row : cells)
+        for (std::size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], width(row[c]));
+    std::string out;
+    char line[96];
+    std::snprintf(line, sizeof line, "Recorder ran %.3f s; %zu channel(s)\n", seconds, rows.size());
+    out += line;
+    auto emitRow = [&](const std::vector<std::string>& row) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::string pad(static_cast<std::size_t>(widths[c] - width(row[c])), ' ');
+            out += c == 0 ? row[c] + pad : "  " + pad + row[c];
+        }
+        out += "\n";
+    };
+    emitRow(head);
+    int total = 0;
+    for (int w : widths)
+        total += w + 2;
+    out += std::string(static_cast<std::size_t>(total - 2), '-') + "\n";
+    for (const auto& row : cells)
+        emitRow(row);
+    return out;
+}
+
+} // namespace recorder

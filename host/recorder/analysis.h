@@ -1,0 +1,93 @@
+// What the recorder keeps of each channel's samples for its views: a bounded
+// min/max envelope of everything received (plots), a rolling window of the
+// last seconds (the scope), the summary table and the PNG plot.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QImage;
+class QPainter;
+class QRect;
+
+namespace recorder {
+
+struct Bin {
+    float lo = 0;
+    float hi = 0;
+    bool filled = false;
+};
+
+// Min/max of all samples in at most maxBins bins: when full, neighbouring bins
+// merge and each bin then covers twice as many samples.
+class Envelope {
+public:
+    explicit Envelope(std::size_t maxBins = 4096);
+    void add(const float* values, std::int32_t count);
+    // Complete bins, then the partly filled one (if any).
+    std::vector<Bin> bins() const;
+    std::uint64_t samplesPerBin() const { return span_; }
+    std::uint64_t count() const { return count_; }
+
+private:
+    std::size_t maxBins_;
+    std::vector<Bin> bins_;
+    Bin partial_;
+    std::uint64_t partialCount_ = 0;
+    std::uint64_t span_ = 1;
+    std::uint64_t count_ = 0;
+};
+
+// The last `seconds` of a channel in `columns` time slots, newest last.
+class ScopeTrace {
+public:
+    ScopeTrace(double frequency, double seconds, int columns);
+    void add(const float* values, std::int32_t count);
+    std::vector<Bin> columns() const; // oldest first
+    double seconds() const { return seconds_; }
+    float last() const { return last_; }
+
+private:
+    double perColumn_;
+    double seconds_;
+    std::vector<Bin> ring_;
+    std::int64_t newest_ = -1; // column index of the newest sample
+    std::uint64_t samples_ = 0;
+    float last_ = 0;
+};
+
+// Tick positions from lo to hi at a 1/2/5 step, about `wanted` of them.
+std::vector<double> niceTicks(double lo, double hi, int wanted);
+std::string tickLabel(double value, double step);
+
+// Draws bins as a trace into `area` with axes, tick labels and titles.
+struct PlotText {
+    std::string title;  // UTF-8
+    std::string xLabel; // UTF-8
+    std::string yLabel;
+};
+void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
+               double x1, const PlotText& text);
+
+// A PNG of everything a channel received. False (and `error` set) when the
+// file cannot be written.
+bool writePlot(const std::string& path, const std::string& channelName, double frequency,
+               const Envelope& envelope, std::string& error);
+
+struct ChannelSummary {
+    std::string name; // UTF-8
+    double frequency = 0;
+    std::int32_t blockLength = 0;
+    std::uint64_t received = 0;
+    std::uint64_t due = 0;
+    std::uint64_t blocks = 0;
+    double minimum = 0;
+    double maximum = 0;
+    double mean = 0;
+};
+// Samples a channel owes for a run of that many seconds.
+std::uint64_t samplesDue(double frequency, double seconds);
+std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds);
+
+} // namespace recorder

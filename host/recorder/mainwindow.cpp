@@ -1,0 +1,279 @@
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace recorder {
+
+namespace {
+
+QString text1251(const std::string& text) {
+    return QString::fromStdString(host::utf8(text.c_str()));
+}
+
+QString number(double v, const char* format = "%.6g") {
+    char text[48];
+    std::snprintf(text, sizeof text, format, v);
+    return QString::fromLatin1(text);
+}
+
+enum Column { Name, Frequency, Block, Blocks, Samples, Last, Minimum, Maximum, Columns };
+
+} // namespace
+
+ScopeWidget::ScopeWidget(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
+    setMinimumHeight(160);
+    setAutoFillBackground(false);
+}
+
+void ScopeWidget::setChannels(std::vector<const host::HostChannel*> channels) {
+    channels_ = std::move(channels);
+    update();
+}
+
+void ScopeWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (channels_.empty()) {
+        painter.setPen(Qt::gray);
+        painter.drawText(rect(), Qt::AlignCenter, tr("Select channels in the table to watch them"));
+        return;
+    }
+    const int strip = height() / static_cast<int>(channels_.size());
+    const auto& present = session_.host().channels();
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        const host::HostChannel* c = channels_[i];
+        if (std::find(present.begin(), present.end(), c) == present.end())
+            continue; // gone since the selection was made
+        const QRect area(0, static_cast<int>(i) * strip, width(), strip);
+        const ScopeTrace* trace = session_.scope(c);
+        const double seconds = session_.options().scopeSeconds;
+        PlotText text;
+        text.title =
+            host::utf8(c->name().c_str()) + " (" + number(c->frequency()).toStdString() + " Hz)";
+        text.xLabel = "last seconds";
+        text.yLabel = "value";
+        const std::vector<Bin> bins = trace != nullptr ? trace->columns() : std::vector<Bin>();
+        drawTrace(painter, area.adjusted(4, 2, -4, -2), bins, -seconds, 0.0, text);
+    }
+}
+
+MainWindow::MainWindow(Session& session) : session_(session) {
+    setWindowTitle(tr("Recorder"));
+    resize(1100, 760);
+    session_.host().options().mainWindow = static_cast<QWidget*>(this);
+
+    auto* bar = addToolBar(tr("Recorder"));
+    start_ = bar->addAction(tr("Start"));
+    stop_ = bar->addAction(tr("Stop"));
+    start_->setShortcut(QKeySequence(Qt::Key_F5));
+    stop_->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(start_, &QAction::triggered, this, [this] { session_.start(); });
+    connect(stop_, &QAction::triggered, this, [this] { session_.stop(); });
+
+    auto* file = menuBar()->addMenu(tr("&Recorder"));
+    file->addAction(start_);
+    file->addAction(stop_);
+    file->addSeparator();
+    file->addAction(tr("&Quit"), QKeySequence::Quit, this, [this] { close(); });
+    modules_ = menuBar()->addMenu(tr("&Modules"));
+
+    table_ = new QTableWidget(0, Columns);
+    table_->setHorizontalHeaderLabels({tr("Name"), tr("Frequency, Hz"), tr("Block"), tr("Blocks"),
+                                       tr("Samples"), tr("Last"), tr("Minimum"), tr("Maximum")});
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->verticalHeader()->setVisible(false);
+    connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+
+    scope_ = new ScopeWidget(session_);
+    log_ = new QPlainTextEdit;
+    log_->setReadOnly(true);
+    log_->setMaximumBlockCount(5000);
+
+    auto* split = new QSplitter(Qt::Vertical);
+    split->addWidget(table_);
+    split->addWidget(scope_);
+    split->addWidget(log_);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    split->setStretchFactor(2, 1);
+    setCentralWidget(split);
+
+    state_ = new QLabel;
+    time_ = new QLabel;
+    file_ = new QLabel;
+    statusBar()->addWidget(state_);
+    statusBar()->addWidget(time_);
+    statusBar()->addWidget(file_, 1);
+
+    session_.setMessageHandler([this](const host::LogMessage& m) { append(m); });
+    session_.setStateHandler([this](bool running) { showState(running); });
+    session_.host().setChannelSetHandler([this] { rebuildTable(); });
+    for (const host::LogMessage& m : session_.host().messages())
+        append(m);
+
+    values_.setInterval(200);
+    connect(&values_, &QTimer::timeout, this, [this] { updateValues(); });
+    values_.start();
+    // The scope redraws about 30 times a second.
+    repaint_.setInterval(33);
+    connect(&repaint_, &QTimer::timeout, scope_, [this] {
+        if (session_.host().running())
+            scope_->update();
+    });
+    repaint_.start();
+    showState(false);
+}
+
+MainWindow::~MainWindow() {
+    closeModules();
+    session_.setMessageHandler({});
+    session_.setStateHandler({});
+    session_.host().setChannelSetHandler({});
+    session_.host().options().mainWindow = nullptr;
+}
+
+void MainWindow::refresh() {
+    rebuildTable();
+    rebuildModuleMenu();
+    updateValues();
+}
+
+void MainWindow::closeModules() {
+    if (closed_)
+        return;
+    closed_ = true;
+    values_.stop();
+    repaint_.stop();
+    scope_->setChannels({});
+    rows_.clear();
+    session_.shutdown();
+    modules_->clear();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    closeModules();
+    event->accept();
+    // The modules' own windows do not keep the program alive.
+    QCoreApplication::quit();
+}
+
+void MainWindow::rebuildTable() {
+    const auto& channels = session_.host().channels();
+    rows_.assign(channels.begin(), channels.end());
+    table_->setRowCount(static_cast<int>(rows_.size()));
+    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        for (int c = 0; c < Columns; ++c)
+            if (table_->item(r, c) == nullptr)
+                table_->setItem(r, c, new QTableWidgetItem);
+        table_->item(r, Name)->setText(text1251(rows_[static_cast<std::size_t>(r)]->name()));
+        for (int c = Frequency; c < Columns; ++c)
+            table_->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    selectionChanged();
+    updateValues();
+}
+
+void MainWindow::updateValues() {
+    // Channels the host dropped since the last rebuild must not be read.
+    const auto& channels = session_.host().channels();
+    if (!std::equal(rows_.begin(), rows_.end(), channels.begin(), channels.end())) {
+        rebuildTable();
+        return;
+    }
+    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        const host::HostChannel* c = rows_[static_cast<std::size_t>(r)];
+        const host::ChannelStats& s = c->stats();
+        table_->item(r, Frequency)->setText(number(c->frequency(), "%.10g"));
+        table_->item(r, Block)->setText(QString::number(c->blockLength()));
+        table_->item(r, Blocks)->setText(QString::number(s.blocks));
+        table_->item(r, Samples)->setText(QString::number(s.samples));
+        const bool any = s.samples > 0;
+        table_->item(r, Last)->setText(any ? number(static_cast<double>(s.last)) : QString("-"));
+        table_->item(r, Minimum)->setText(any ? number(s.minimum) : QString("-"));
+        table_->item(r, Maximum)->setText(any ? number(s.maximum) : QString("-"));
+    }
+    time_->setText(tr("Time: %1 s").arg(session_.runSeconds(), 0, 'f', 1));
+    const std::string file = session_.currentFile();
+    file_->setText(file.empty() ? tr("No current file")
+                                : tr("File: %1").arg(QString::fromStdString(file)));
+}
+
+void MainWindow::rebuildModuleMenu() {
+    modules_->clear();
+    host::Host& h = session_.host();
+    for (const auto& module : h.modules()) {
+        const bool alive = module->stage() == host::Stage::Executed;
+        QString title = QString::fromStdString(module->name());
+        if (!module->objectName().empty())
+            title += " \u2014 " + text1251(module->objectName());
+        if (!alive)
+            title += tr(" (not running)");
+        QMenu* menu = modules_->addMenu(title);
+        menu->setEnabled(alive);
+        host::LoadedModule* m = module.get();
+        menu->addAction(tr("&Edit..."), this, [this, m] { session_.host().edit(*m); });
+        menu->addAction(tr("&Suspend"), this, [this, m] { session_.host().suspend(*m); });
+        menu->addAction(tr("&Resume"), this, [this, m] { session_.host().resume(*m); });
+        menu->addSeparator();
+        menu->addAction(tr("&About..."), this, [this, m] {
+            // A module with an about box of its own shows it on code 7.
+            if (session_.host().notify(*m, PN_ABOUT))
+                return;
+            const PluginInfo& info = m->info();
+            QMessageBox::information(
+                this, tr("About %1").arg(QString::fromStdString(m->name())),
+                tr("%1\n%2\n%3\nversion %4.%5")
+                    .arg(text1251(info.name), text1251(info.description), text1251(info.vendor))
+                    .arg(info.versionMajor)
+                    .arg(info.versionMinor));
+        });
+    }
+    if (h.modules().empty())
+        modules_->addAction(tr("No modules loaded"))->setEnabled(false);
+}
+
+void MainWindow::showState(bool running) {
+    start_->setEnabled(!running);
+    stop_->setEnabled(running);
+    state_->setText(running ? tr("Running") : tr("Stopped"));
+    updateValues();
+    scope_->update();
+}
+
+void MainWindow::append(const host::LogMessage& m) {
+    log_->appendPlainText(QString("[%1] %2").arg(QString::fromStdU16String(m.source),
+                                                 QString::fromStdU16String(m.text)));
+}
+
+void MainWindow::selectionChanged() {
+    std::vector<const host::HostChannel*> chosen;
+    for (const QModelIndex& index : table_->selectionModel()->selectedRows())
+        if (index.row() < static_cast<int>(rows_.size()))
+            chosen.push_back(rows_[static_cast<std::size_t>(index.row())]);
+    // At most four strips, in table order.
+    std::sort(chosen.begin(), chosen.end(), [this](auto a, auto b) {
+        return std::find(rows_.begin(), rows_.end(), a) < std::find(rows_.begin(), rows_.end(), b);
+    });
+    if (chosen.size() > 4)
+        chosen.resize(4);
+    scope_->setChannels(std::move(chosen));
+}
+
+} // namespace recorder
