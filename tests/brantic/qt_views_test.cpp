@@ -15,6 +15,11 @@
 using namespace platform::literals;
 using namespace brantic;
 
+// Fontconfig keeps its caches until the process ends.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
 
 QString text(const char* cp1251) {
