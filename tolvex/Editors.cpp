@@ -1,8 +1,28 @@
 #include "Editors.h"
 
+#include "Uchanedit.h"
+#include "Ucomplform.h"
+
 namespace tolvex {
 
-// The dialogs' form logic registers itself here as it lands.
-void installEditors() {}
+namespace {
+
+bool editChannel(CVirtualChannel& channel) {
+    TChanEditFrm form;
+    return form.EditChannel(channel);
+}
+
+bool editComposite(CompositeSignal& composite) {
+    TComplFrm form;
+    form.EditComposite(composite);
+    return true;
+}
+
+} // namespace
+
+void installEditors() {
+    setChannelEditor(&editChannel);
+    setCompositeEditor(&editComposite);
+}
 
 } // namespace tolvex

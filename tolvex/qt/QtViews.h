@@ -3,8 +3,10 @@
 
 namespace tolvex::views {
 
-// Installs the Qt views of every form; false when they cannot be used (the
-// caller then keeps the headless views). Needs a QApplication.
+// Installs the Qt view of every form and the Qt message boxes; false when
+// they cannot be used (the caller then keeps the headless views). Creates the
+// application object when the host has none; false when the host's
+// application object is not a widgets application.
 bool installQtViews();
 
 } // namespace tolvex::views
