@@ -45,8 +45,9 @@ ViewLayer& viewLayer();
 // Installs a layer (tests); null goes back to choosing by itself.
 void setViewLayer(std::unique_ptr<ViewLayer> layer);
 
-// False when BRANTIC_UI=none, or when no display is configured and no Qt
-// platform plug-in was named.
+// False when BRANTIC_UI=none, when Qt is told to use a screenless platform
+// (offscreen, minimal), or when no display is configured; BRANTIC_UI=qt asks
+// for the Qt views whatever the environment says.
 bool guiWanted();
 
 // The headless layer: shows nothing, writes message boxes to standard error and

@@ -14,6 +14,12 @@ using namespace platform::literals;
 
 namespace {
 
+// The questions' texts (kept out of the lambdas below, where one compiler
+// fails on literal operator templates).
+const char* const kRenameAsk = "Переименовать канал: "_w;
+const char* const kRenameTo = "\n\r в : "_w; // line feed before carriage return
+const char* const kDeleteAsk = "Удалить канал: "_w;
+
 MainViewMaker& mainViewMaker() {
     static MainViewMaker instance;
     return instance;
@@ -194,7 +200,7 @@ void TMainFrm::StringGrid1Click() {
         if (oldName == channel.name)
             return;
         const std::string question =
-            std::string("Переименовать канал: "_w) + oldName + "\n\r в : "_w + channel.name + " ?";
+            std::string(kRenameAsk) + oldName + kRenameTo + channel.name + " ?";
         if (ui::askQuestion(question))
             channel.hostChannel->setname(channel.name.c_str());
         else
@@ -228,8 +234,8 @@ void TMainFrm::pmDelClick() {
         return;
     }
     whileLocked(plugin, [&] {
-        const std::string question = std::string("Удалить канал: "_w) +
-                                     plugin->channels[static_cast<std::size_t>(index)]->name;
+        const std::string question =
+            std::string(kDeleteAsk) + plugin->channels[static_cast<std::size_t>(index)]->name;
         if (ui::askQuestion(question))
             DeleteChannel(index);
     });

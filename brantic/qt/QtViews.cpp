@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <dlfcn.h>
+
 namespace brantic::ui {
 
 namespace {
@@ -119,6 +121,18 @@ struct OwnedApplication {
     }
 };
 OwnedApplication g_owned;
+
+// Qt is not made to be unloaded from a running process: its global objects
+// would leave dangling state behind. Once this module has brought the Qt
+// libraries in, they stay for the life of the process.
+struct PinQt {
+    PinQt() {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&QApplication::topLevelWidgets), &info) != 0 &&
+            info.dli_fname != nullptr)
+            dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+} g_pinQt;
 
 } // namespace
 

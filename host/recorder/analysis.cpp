@@ -115,8 +115,8 @@ std::vector<double> niceTicks(double lo, double hi, int wanted) {
             step = m * magnitude;
             break;
         }
-    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9; t += step)
-        ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1)
+        ticks.push_back(k == 0 ? 0.0 : k * step);
     return ticks;
 }
 

@@ -43,7 +43,8 @@ public:
     const std::string& folder() const { return folder_; }
     std::string manifestPath() const;
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
-    // Files roll over to a new part at this size (WAV sizes are 32-bit).
+    // A file rolls over to a new part at this many bytes of samples (WAV sizes
+    // are 32-bit).
     void setMaxFileBytes(std::uint64_t bytes) { maxFileBytes_ = bytes; }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
 

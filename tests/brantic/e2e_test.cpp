@@ -105,11 +105,11 @@ TEST_F(RemoteControl, RequestsWithoutTheTokenOrFromAForeignHostChangeNothing) {
     forgetCommands();
     EXPECT_EQ(post("/api/start", "")->status, 401);
     EXPECT_EQ(post("/api/start", "not-" + token)->status, 401);
-    const std::string reply = rawRequest(port, "POST /api/start HTTP/1.1\r\nHost: rebound.example:" +
-                                                   std::to_string(port) +
-                                                   "\r\nAuthorization: Bearer " + token +
-                                                   "\r\nConnection: close\r\n"
-                                                   "Content-Length: 0\r\n\r\n");
+    const std::string reply = rawRequest(
+        port, "POST /api/start HTTP/1.1\r\nHost: rebound.example:" + std::to_string(port) +
+                  "\r\nAuthorization: Bearer " + token +
+                  "\r\nConnection: close\r\n"
+                  "Content-Length: 0\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << reply;
     recorder->processPending();
     EXPECT_TRUE(commandsSent().empty());
@@ -131,6 +131,7 @@ TEST_F(RemoteControl, StatusFollowsStateTimeAndCurrentFile) {
 }
 
 TEST_F(RemoteControl, GarbageLeavesItServingAndShutdownStopsIt) {
+    forgetCommands();
     for (const std::string& junk :
          {std::string("\x00\x01\x02garbage\r\n\r\n", 14), std::string("GET\r\n\r\n"),
           std::string("POST /api/start HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1\r\n\r\n"),

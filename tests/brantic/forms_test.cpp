@@ -199,3 +199,57 @@ TEST(ModuleTable, ServerLibraryExportsItsEntryPointOnly) {
 }
 
 } // namespace
+
+namespace {
+
+// Sets environment variables for one test and puts them back after it.
+class Environment {
+public:
+    void set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~Environment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->had)
+                setenv(it->name, it->value.c_str(), 1);
+            else
+                unsetenv(it->name);
+        }
+    }
+
+private:
+    struct Saved {
+        const char* name;
+        bool had;
+        std::string value;
+    };
+    std::vector<Saved> saved_;
+};
+
+TEST(ViewChoice, HeadlessWhereNoUserCouldCloseADialog) {
+    Environment env;
+    env.set("DISPLAY", nullptr);
+    env.set("WAYLAND_DISPLAY", nullptr);
+    env.set("QT_QPA_PLATFORM", nullptr);
+    env.set("BRANTIC_UI", nullptr);
+    EXPECT_FALSE(ui::guiWanted()) << "no display at all";
+    env.set("QT_QPA_PLATFORM", "offscreen");
+    EXPECT_FALSE(ui::guiWanted());
+    env.set("QT_QPA_PLATFORM", "xcb");
+    EXPECT_TRUE(ui::guiWanted());
+    env.set("QT_QPA_PLATFORM", nullptr);
+    env.set("DISPLAY", ":0");
+    EXPECT_TRUE(ui::guiWanted());
+    env.set("BRANTIC_UI", "none");
+    EXPECT_FALSE(ui::guiWanted());
+    env.set("DISPLAY", nullptr);
+    env.set("BRANTIC_UI", "qt");
+    EXPECT_TRUE(ui::guiWanted());
+}
+
+} // namespace

@@ -92,6 +92,12 @@ protected:
     ~IUnknown() = default;
 };
 
+// The widest member of VARIANT's value: two pointers.
+struct VariantRecord {
+    void* pvRecord;
+    void* pRecInfo;
+};
+
 // The platform's tagged value: type at 0, three reserved words, the value at 8;
 // the value union is as wide as two pointers.
 struct VARIANT {
@@ -108,10 +114,7 @@ struct VARIANT {
         BSTR bstrVal;
         IUnknown* punkVal;
         void* byref;
-        struct {
-            void* pvRecord;
-            void* pRecInfo;
-        } rec;
+        VariantRecord rec;
     };
 };
 

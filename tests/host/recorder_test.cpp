@@ -1,0 +1,326 @@
+// The recorder program: sessions with the test modules and the emulator, the
+// headless program, and the window under the offscreen platform.
+#include "analysis.h"
+#include "mainwindow.h"
+#include "recording.h"
+#include "session.h"
+
+#include "platform/com.h"
+#include "platform/text.h"
+#include "platform/ticks.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMenu>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+using namespace platform::literals;
+
+namespace {
+
+const std::string kModules = MODULE_DIR;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        setenv("TOLVEX_UI", "none", 1);
+        setenv("BRANTIC_UI", "none", 1);
+        static int argc = 1;
+        static char name[] = "recorder_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void TearDown() override { delete app_; }
+
+private:
+    QApplication* app_ = nullptr;
+};
+const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool have(const std::string& module) {
+    return QFileInfo::exists(QString::fromStdString(kModules + "/" + module + ".so"));
+}
+
+recorder::SessionOptions options(const QTemporaryDir& dir, std::vector<std::string> modules) {
+    recorder::SessionOptions o;
+    o.modules = std::move(modules);
+    o.programDirectory = kModules;
+    o.directory = dir.filePath("rec").toStdString();
+    o.name = "run";
+    o.keepSamples = true;
+    return o;
+}
+
+std::vector<float> recorded(const std::string& folder, const recorder::RecordedChannel& c) {
+    std::vector<float> all;
+    for (const std::string& f : c.files) {
+        std::string error;
+        EXPECT_TRUE(recorder::readWavSamples(folder + "/" + f, all, nullptr, error)) << error;
+    }
+    return all;
+}
+
+// Pixels of a PNG that are neither white nor the grid's grey.
+int inkedPixels(const std::string& path) {
+    QImage image(QString::fromStdString(path));
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            n += qBlue(p) > qRed(p) + 60 ? 1 : 0; // the trace is blue
+        }
+    return n;
+}
+
+struct Env {
+    Env(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
+    ~Env() { unsetenv(name_); }
+    const char* name_;
+};
+
+} // namespace
+
+TEST(RecorderSession, AFailingModuleIsReportedAndTheOthersGoOn) {
+    QTemporaryDir dir;
+    std::vector<std::string> messages; // outlives the session, which logs its shutdown
+    recorder::Session s(
+        options(dir, {"HostProbe", "NoSuchModule", "HostNoExports", "HostProbePlain"}));
+    s.setMessageHandler([&](const host::LogMessage& m) {
+        messages.push_back(QString::fromStdU16String(m.text).toStdString());
+    });
+    EXPECT_EQ(s.loadModules(), 2);
+    ASSERT_EQ(s.failures().size(), 2u);
+    EXPECT_NE(s.failures()[0].find("NoSuchModule.so"), std::string::npos);
+    EXPECT_NE(s.failures()[1].find("exports no CreatePluginClass"), std::string::npos);
+    EXPECT_EQ(s.host().channels().size(), 4u);
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "HostProbePlain started"),
+              messages.end());
+
+    if (have("Brantic")) {
+        // The remote-control module alone, without its server library beside it.
+        QTemporaryDir lonely;
+        const QString copy = lonely.filePath("Brantic.so");
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(kModules + "/Brantic.so"), copy));
+        recorder::Session b(options(dir, {copy.toStdString(), "HostProbe"}));
+        EXPECT_EQ(b.loadModules(), 1);
+        ASSERT_EQ(b.failures().size(), 1u);
+        EXPECT_EQ(b.failures()[0], "Brantic: create failed");
+        bool told = false;
+        for (const host::LogMessage& m : b.host().messages())
+            told = told || (m.kind == 7 && m.module == "Brantic");
+        EXPECT_TRUE(told); // its own message in the log
+    }
+
+    Env fail("HOST_PROBE_FAIL", "create");
+    recorder::Session t(options(dir, {"HostProbe"}));
+    EXPECT_EQ(t.loadModules(), 0);
+    ASSERT_EQ(t.failures().size(), 1u);
+    EXPECT_EQ(t.failures()[0], "HostProbe: create failed");
+}
+
+TEST(RecorderSession, StartRecordsEveryBlockAndNamesTheCurrentFile) {
+    QTemporaryDir dir;
+    recorder::Session s(options(dir, {"HostProbe"}));
+    ASSERT_EQ(s.loadModules(), 1);
+    host::LoadedModule& probe = *s.host().modules()[0];
+    s.start(); // the probe pushes one block per channel on PN_RCSTART
+    VARIANT v;
+    v.vt = VT_EMPTY;
+    ASSERT_TRUE(probe.plugin()->getproperty(201, v));
+    const std::string file = platform::bstrTo1251(v.bstrVal);
+    platform::VariantClear(&v);
+    ASSERT_NE(file.find("/rec/|run"), std::string::npos) << file; // directory | name
+    EXPECT_EQ(file.substr(file.size() - 4), "|run");
+    EXPECT_EQ(s.currentFile(), dir.filePath("rec/run/run.kova").toStdString());
+    s.stop();
+    // A second run gets a recording of its own.
+    s.start();
+    EXPECT_EQ(s.currentFile(), dir.filePath("rec/run-2/run-2.kova").toStdString());
+    s.stop();
+
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    ASSERT_EQ(run.channels.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const host::HostChannel* c = s.host().channels()[i];
+        EXPECT_EQ(run.channels[i].name, host::utf8(c->name().c_str()));
+        EXPECT_EQ(recorded(s.recording()->folder(), run.channels[i]), c->samples());
+    }
+    // The host's block length follows the channel's frequency.
+    EXPECT_EQ(s.host().channels()[0]->blockLength(), 100);
+    EXPECT_EQ(s.host().channels()[1]->blockLength(), 5);
+}
+
+TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
+    QTemporaryDir dir;
+    auto o = options(dir, {"HostProbe"});
+    o.opener = [](const std::string&) { return std::fopen("/dev/full", "wb"); };
+    std::vector<std::string> failures;
+    recorder::Session s(o);
+    s.setMessageHandler([&](const host::LogMessage& m) {
+        if (m.kind == 7)
+            failures.push_back(QString::fromStdU16String(m.text).toStdString());
+    });
+    ASSERT_EQ(s.loadModules(), 1);
+    s.start();
+    s.host().modules()[0]->plugin()->notify(PN_RCSTART, 0); // more blocks
+    s.stop();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("the run goes on"), std::string::npos);
+    EXPECT_TRUE(s.recording()->failed());
+    EXPECT_EQ(s.host().channels()[0]->stats().blocks, 2u); // still counted and shown
+    const auto rows = s.summary();
+    EXPECT_EQ(rows[0].received, 200u);
+}
+
+TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
+    QTemporaryDir dir;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM"); // no display: headless by itself
+    p.setProcessEnvironment(env);
+    p.start(QString::fromStdString(kModules + "/recorder"),
+            {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot",
+             dir.filePath("plots"), "--pull", "Probe A", "3", "HostProbe", "Missing"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(out.contains("Recorder ran")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Канал Б"));
+    EXPECT_TRUE(out.contains("Pull Probe A (HostProbe, 3 values):\n0\t0\n1\t0.5\n2\t1\n"));
+    EXPECT_TRUE(err.contains("Missing.so")) << err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("rec/t/t.kova")));
+    const std::string plot = dir.filePath("plots/00-Probe_A.png").toStdString();
+    EXPECT_GT(inkedPixels(plot), 200);
+
+    QProcess bad;
+    bad.start(QString::fromStdString(kModules + "/recorder"), {"--headless", "--pull", "x"});
+    ASSERT_TRUE(bad.waitForFinished(60000));
+    EXPECT_EQ(bad.exitCode(), 2);
+}
+
+TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    auto o = options(dir, {"Tolvex"});
+    o.config = std::string(EXAMPLES_DIR) + "/demo.res";
+    recorder::Session s(o);
+    ASSERT_EQ(s.loadModules(), 1) << (s.failures().empty() ? "" : s.failures()[0]);
+    const auto& channels = s.host().channels();
+    std::vector<std::string> names;
+    for (const host::HostChannel* c : channels)
+        names.push_back(host::utf8(c->name().c_str()));
+    EXPECT_EQ(names, (std::vector<std::string>{"Уровень 5", "Sine 1 kHz", "Пила", "Noise",
+                                               "Сумма трёх", "Температура"}));
+    s.start();
+    runFor(2500);
+    const std::uint64_t lastBlock = s.lastBlockTicks();
+    s.stop();
+    const std::uint64_t start = s.host().startTicks();
+    const double seconds = s.runSeconds();
+
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    for (const host::HostChannel* c : channels) {
+        const std::string name = host::utf8(c->name().c_str());
+        const std::uint64_t got = c->stats().samples;
+        // Whole blocks only; never more than fell due while it ran, and no less
+        // than fell due by the last generation step, less one partly filled block.
+        EXPECT_EQ(got % static_cast<std::uint64_t>(c->blockLength()), 0u) << name;
+        EXPECT_LE(got, recorder::samplesDue(c->frequency(), seconds) + 1) << name;
+        const double byLastStep = static_cast<double>(lastBlock - start) / 1000.0;
+        const std::uint64_t dueThen = recorder::samplesDue(c->frequency(), byLastStep);
+        EXPECT_GE(got + static_cast<std::uint64_t>(c->blockLength()) + 1, dueThen) << name;
+        // The recording holds exactly what arrived.
+        auto it = std::find_if(run.channels.begin(), run.channels.end(),
+                               [&](const recorder::RecordedChannel& r) { return r.name == name; });
+        if (got == 0) {
+            EXPECT_TRUE(it == run.channels.end() || it->samples == 0) << name;
+            continue;
+        }
+        ASSERT_NE(it, run.channels.end()) << name;
+        EXPECT_EQ(it->frequency, c->frequency());
+        EXPECT_EQ(recorded(s.recording()->folder(), *it), c->samples()) << name;
+        // Its plot has a trace.
+        const std::string plot =
+            dir.filePath(QString::number(c->frequency()) + ".png").toStdString();
+        ASSERT_TRUE(recorder::writePlot(plot, name, c->frequency(), *s.envelope(c), error));
+        EXPECT_GT(inkedPixels(plot), 100) << name;
+    }
+    // A level channel holds its level exactly.
+    EXPECT_EQ(channels[0]->stats().minimum, 5.0);
+    EXPECT_EQ(channels[0]->stats().maximum, 5.0);
+    std::vector<double> pulled;
+    ASSERT_TRUE(s.host().requestData(*s.host().modules()[0], "Пила"_w, 3, pulled));
+    EXPECT_EQ(pulled, (std::vector<double>{50, 50, 50}));
+}
+
+TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
+    QTemporaryDir dir;
+    std::vector<std::string> modules = {"HostProbe"};
+    const bool remote = have("Brantic") && have("Orvane");
+    if (remote)
+        modules.push_back("Brantic");
+    recorder::Session s(options(dir, modules));
+    recorder::MainWindow w(s);
+    s.loadModules();
+    w.refresh();
+    w.show();
+    QTableWidget* t = w.table();
+    ASSERT_EQ(t->rowCount(), 2);
+    EXPECT_EQ(t->item(0, 0)->text(), "Probe A");
+    EXPECT_EQ(t->item(1, 0)->text(), QString::fromUtf8("Канал Б"));
+    EXPECT_EQ(t->item(0, 1)->text(), "1000");
+    EXPECT_EQ(w.stateLabel()->text(), "Stopped");
+    EXPECT_FALSE(w.stopAction()->isEnabled());
+    EXPECT_FALSE(w.modulesMenu()->actions().isEmpty());
+
+    w.startAction()->trigger();
+    EXPECT_TRUE(s.host().running());
+    EXPECT_EQ(w.stateLabel()->text(), "Running");
+    t->selectRow(0);
+    runFor(300);
+    EXPECT_EQ(t->item(0, 4)->text(), "100"); // the probe's block arrived
+    EXPECT_TRUE(w.fileLabel()->text().contains("run.kova"));
+    w.stopAction()->trigger();
+    EXPECT_FALSE(s.host().running());
+    EXPECT_EQ(w.stateLabel()->text(), "Stopped");
+    const QString log = w.logView()->toPlainText();
+    EXPECT_TRUE(log.contains("[Probe] created"));
+    EXPECT_TRUE(log.contains("recorder started"));
+    if (remote) {
+        EXPECT_TRUE(log.contains("PN_RCSTART")) << log.toStdString();
+    }
+    // The probe took a channel away; the table follows.
+    VARIANT index;
+    index.vt = VT_I4;
+    index.lVal = 0;
+    s.host().modules()[0]->plugin()->setproperty(102, index);
+    runFor(300);
+    EXPECT_EQ(t->rowCount(), 1);
+    w.closeModules();
+    EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
+}
