@@ -1,7 +1,6 @@
 #include "Config.h"
 
 #include "Tolvex.h"
-#include "Umainfrm.h"
 #include "Utypes.h"
 
 #include "platform/inifile.h"

@@ -1,7 +1,5 @@
 #include "Tolvex.h"
 
-#include "Editors.h"
-#include "Umainfrm.h"
 #include "Utypes.h"
 
 #include "platform/text.h"
@@ -14,6 +12,21 @@ using namespace platform::literals;
 
 namespace {
 CTolvex* gCurrentPlugin = nullptr;
+MainWindowMaker gMainWindowMaker = nullptr;
+ModuleSetup gModuleSetup = nullptr;
+} // namespace
+
+void setMainWindowMaker(MainWindowMaker maker) {
+    gMainWindowMaker = maker;
+}
+
+void setModuleSetup(ModuleSetup setup) {
+    gModuleSetup = setup;
+}
+
+void runModuleSetup() {
+    if (gModuleSetup != nullptr)
+        gModuleSetup();
 }
 
 CTolvex* currentPlugin() {
@@ -28,7 +41,7 @@ CTolvex::CTolvex() = default;
 
 CTolvex::~CTolvex() {
     releaseHostChannels();
-    mainFrm_.reset();
+    mainWindow_.reset();
     channels.clear();
     if (gCurrentPlugin == this)
         gCurrentPlugin = nullptr;
@@ -56,15 +69,13 @@ bool RECAPI CTolvex::create(IRecorder* host) {
 
 bool RECAPI CTolvex::config() {
     try {
-        installEditors();
         SignalKinds::fill();
         running = false;
-        mainFrm_.reset();
-        mainFrm_ = std::make_unique<TMainFrm>();
-        mainFrm_->view().show();
-        // Showing the window activates it at once; a view without a screen
-        // never becomes active, so the activation step runs here for both.
-        mainFrm_->FormActivate();
+        mainWindow_.reset();
+        if (gMainWindowMaker != nullptr) {
+            mainWindow_ = gMainWindowMaker();
+            mainWindow_->open();
+        }
         releaseHostChannels();
         return true;
     } catch (...) {
@@ -78,8 +89,8 @@ bool RECAPI CTolvex::edit() {
 
 bool RECAPI CTolvex::execute() {
     try {
-        if (mainFrm_)
-            mainFrm_->LoadConfiguration(mainFrm_->currentFile);
+        if (mainWindow_)
+            mainWindow_->loadCurrentFile();
         return true;
     } catch (...) {
         return false;
@@ -108,13 +119,13 @@ bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
             for (auto& channel : channels)
                 channel->Start();
             running = true;
-            if (mainFrm_)
-                mainFrm_->SetRunning(true);
+            if (mainWindow_)
+                mainWindow_->setRunning(true);
             return true;
         case PN_RCSTOP:
             running = false;
-            if (mainFrm_)
-                mainFrm_->SetRunning(false);
+            if (mainWindow_)
+                mainWindow_->setRunning(false);
             return true;
         case PN_GETDATA: {
             if (param == 0)
@@ -166,7 +177,7 @@ bool RECAPI CTolvex::close() {
     try {
         running = false;
         SignalKinds::clear();
-        mainFrm_.reset();
+        mainWindow_.reset();
         // No notification follows close, so the host's channels go back now,
         // while the host is certainly still there.
         releaseHostChannels();

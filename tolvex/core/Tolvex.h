@@ -1,4 +1,9 @@
 // The emulator's plug-in object.
+//
+// Layer tolvex/core: the plug-in object, the virtual channels, their
+// registration with the host and the configuration files. Uses the signals,
+// the platform layer and the plug-in contract; reaches its windows only
+// through the seams below and in VirtualChannel.h, which the forms install.
 #pragma once
 
 #include "VirtualChannel.h"
@@ -12,7 +17,28 @@
 
 namespace tolvex {
 
-class TMainFrm;
+// The plug-in's main window as the plug-in object drives it.
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+    // Shows the window and runs its activation step (config).
+    virtual void open() = 0;
+    // Loads the current configuration file (execute).
+    virtual void loadCurrentFile() = 0;
+    // The host started or stopped recording.
+    virtual void setRunning(bool running) = 0;
+};
+
+// Makes the main window at config; the forms layer installs it. Without a
+// maker the plug-in object runs without a window.
+using MainWindowMaker = std::unique_ptr<MainWindow> (*)();
+void setMainWindowMaker(MainWindowMaker maker);
+
+// Readies the layers above the core (forms and views) when the module makes
+// its plug-in object; the module's view selection registers it.
+using ModuleSetup = void (*)();
+void setModuleSetup(ModuleSetup setup);
+void runModuleSetup();
 
 class CTolvex final : public IRecorderPlugin {
 public:
@@ -43,7 +69,7 @@ public:
     IRecorder* recorder = nullptr;
     std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
     bool running = false;
-    TMainFrm* mainFrame() const { return mainFrm_.get(); }
+    MainWindow* mainWindow() const { return mainWindow_.get(); }
     // The host channel table of the last rebuild, without its null entry.
     const std::vector<IRecorderChannel*>& hostChannels() const { return hostChannels_; }
     const std::vector<std::string>& hostChannelNames() const { return hostChannelNames_; }
@@ -56,7 +82,7 @@ private:
     platform::RefCount refs_;
     std::vector<IRecorderChannel*> hostChannels_; // counted references, in host order
     std::vector<std::string> hostChannelNames_;
-    std::unique_ptr<TMainFrm> mainFrm_;
+    std::unique_ptr<MainWindow> mainWindow_;
 };
 
 // The module-wide current plug-in object, set by CreatePluginClass.

@@ -1,7 +1,6 @@
 // The module's exports: identification, the information record, and the
 // creation and destruction of its one plug-in object.
 #include "Tolvex.h"
-#include "ViewLayer.h"
 
 #include "platform/text.h"
 #include "plugin_api/recorder.h"
@@ -39,7 +38,7 @@ PLUGIN_EXPORT const char* RECCDECL _GetPluginDescription() {
 
 PLUGIN_EXPORT IRecorderPlugin* RECCDECL _CreatePluginClass() {
     try {
-        tolvex::views::install();
+        tolvex::runModuleSetup();
     } catch (...) {
         // Without a view layer the forms fall back to views that show nothing.
     }

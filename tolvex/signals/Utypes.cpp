@@ -1,9 +1,5 @@
 #include "Utypes.h"
 
-#include "Ulevelfrm.h"
-#include "Unoisefrm.h"
-#include "Usawfrm.h"
-#include "Usinusfrm.h"
 #include "platform/inifile.h"
 #include "platform/numfmt.h"
 #include "platform/text.h"
@@ -54,7 +50,7 @@ float readFloat(const TIniFile& ini, const std::string& section, const char* key
     return roundToFloat(ini.ReadFloat(section, key, widen(fallback)));
 }
 
-CompositeEditor gCompositeEditor = nullptr;
+SignalEditors gEditors;
 
 std::vector<std::unique_ptr<Signal>>& prototypes() {
     static std::vector<std::unique_ptr<Signal>> all;
@@ -68,8 +64,7 @@ std::uint32_t gNoiseState = 1;
 // ---- LevelSignal
 
 bool LevelSignal::edit() {
-    TLevelFrm frm;
-    return frm.EditSignal(*this);
+    return gEditors.level != nullptr && gEditors.level(*this);
 }
 
 double LevelSignal::value(float) const {
@@ -104,8 +99,7 @@ void LevelSignal::range(float& upper, float& lower) const {
 // ---- SineSignal
 
 bool SineSignal::edit() {
-    TSinusFrm frm;
-    return frm.EditSignal(*this);
+    return gEditors.sine != nullptr && gEditors.sine(*this);
 }
 
 double SineSignal::value(float t) const {
@@ -145,8 +139,7 @@ void SineSignal::range(float& upper, float& lower) const {
 // ---- SawSignal
 
 bool SawSignal::edit() {
-    TSawFrm frm;
-    return frm.EditSignal(*this);
+    return gEditors.saw != nullptr && gEditors.saw(*this);
 }
 
 double SawSignal::value(float t) const {
@@ -204,8 +197,7 @@ void reset(std::uint32_t state) {
 } // namespace noise
 
 bool NoiseSignal::edit() {
-    TNoiseFrm frm;
-    return frm.EditSignal(*this);
+    return gEditors.noise != nullptr && gEditors.noise(*this);
 }
 
 double NoiseSignal::value(float) const {
@@ -251,14 +243,14 @@ CompositeSignal::CompositeSignal() {
     parts.push_back(std::make_unique<SineSignal>());
 }
 
-void setCompositeEditor(CompositeEditor editor) {
-    gCompositeEditor = editor;
+void setSignalEditors(const SignalEditors& editors) {
+    gEditors = editors;
 }
 
 bool CompositeSignal::edit() {
-    if (gCompositeEditor != nullptr) {
+    if (gEditors.composite != nullptr) {
         try {
-            gCompositeEditor(*this);
+            gEditors.composite(*this);
         } catch (...) {
             // The editor puts its result in place only on success; nothing to undo.
         }

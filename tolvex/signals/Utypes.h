@@ -1,6 +1,9 @@
 // Signals: the abstract signal of a virtual channel, its five kinds and the
 // registry of kind prototypes. All parameters are 32-bit floats; texts are
 // code page 1251.
+//
+// Layer tolvex/signals, the lowest of the module: uses the platform layer
+// only; knows nothing of channels, the plug-in object, forms or views.
 #pragma once
 
 #include <cstdint>
@@ -125,11 +128,17 @@ public:
     void range(float& upper, float& lower) const override;
 };
 
-// The composite editor, reached through this seam so that signals know
-// nothing of windows; the forms layer installs it. Without one, a composite's
-// edit changes nothing.
-using CompositeEditor = bool (*)(CompositeSignal& composite);
-void setCompositeEditor(CompositeEditor editor);
+// The parameter dialogs of the kinds, reached through this one seam so that
+// signals know nothing of windows; the forms layer installs them. Without an
+// editor a kind's edit changes nothing and answers false (a composite's, true).
+struct SignalEditors {
+    bool (*level)(LevelSignal& signal) = nullptr;
+    bool (*sine)(SineSignal& signal) = nullptr;
+    bool (*saw)(SawSignal& signal) = nullptr;
+    bool (*noise)(NoiseSignal& signal) = nullptr;
+    bool (*composite)(CompositeSignal& signal) = nullptr;
+};
+void setSignalEditors(const SignalEditors& editors);
 
 // The noise generator: state = state * 22695477 + 1 (mod 2^32); a draw is bits
 // 16..30 of the new state. It starts at 1 and is never seeded.

@@ -1,6 +1,6 @@
 // The views for hosts without a display: nothing is shown, a message box's text
 // goes to standard error, and a dialog is cancelled at once.
-#include "Setup.h"
+#include "HeadlessViews.h"
 
 #include "platform/text.h"
 

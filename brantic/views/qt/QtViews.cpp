@@ -1,6 +1,6 @@
 // The Qt views of the remote-control module: the settings dialog and the
 // message boxes. Text arrives in 1251 and is converted here, at the edge.
-#include "../Setup.h"
+#include "QtViews.h"
 
 #include "platform/text.h"
 

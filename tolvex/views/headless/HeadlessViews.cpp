@@ -2,9 +2,9 @@
 // window timers as Qt timers on the user-interface thread; it shows nothing.
 // The dialogs keep the forms' own fallbacks (cancelled), and message boxes go
 // to standard error with questions answered No.
+#include "HeadlessViews.h"
 #include "MainViewState.h"
 #include "Umainfrm.h"
-#include "ViewLayer.h"
 #include "Views.h"
 
 #include <QTimer>

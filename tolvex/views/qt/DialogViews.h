@@ -2,10 +2,10 @@
 // dialogs, the composite editor and the template dialog.
 #pragma once
 
-#include "../ParamView.h"
-#include "../Uchanedit.h"
-#include "../Ucomplform.h"
-#include "../Uextranew.h"
+#include "ParamView.h"
+#include "Uchanedit.h"
+#include "Ucomplform.h"
+#include "Uextranew.h"
 
 #include <QDialog>
 #include <QSpinBox>

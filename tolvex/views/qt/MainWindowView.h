@@ -1,7 +1,7 @@
 // The Qt view of the main window.
 #pragma once
 
-#include "../Umainfrm.h"
+#include "Umainfrm.h"
 
 #include <QWidget>
 

@@ -3,7 +3,7 @@
 // no image files.
 #pragma once
 
-#include "../Umainfrm.h"
+#include "Umainfrm.h"
 
 #include <QIcon>
 #include <QPixmap>

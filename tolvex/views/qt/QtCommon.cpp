@@ -1,6 +1,6 @@
 #include "QtCommon.h"
 
-#include "../Views.h"
+#include "Views.h"
 
 #include "platform/text.h"
 

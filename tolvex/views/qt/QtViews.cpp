@@ -4,12 +4,12 @@
 #include "MainWindowView.h"
 #include "QtCommon.h"
 
-#include "../ParamView.h"
-#include "../Uchanedit.h"
-#include "../Ucomplform.h"
-#include "../Uextranew.h"
-#include "../Umainfrm.h"
-#include "../Views.h"
+#include "ParamView.h"
+#include "Uchanedit.h"
+#include "Ucomplform.h"
+#include "Uextranew.h"
+#include "Umainfrm.h"
+#include "Views.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,8 @@
 // The Qt Widgets views of the module's forms.
+//
+// Layer tolvex/views/qt: builds the real widgets and forwards their events to
+// the forms' handlers. Uses the forms (and below) and Qt; nothing includes it
+// but the module's view selection, the screenshot tool and the Qt tests.
 #pragma once
 
 namespace tolvex::views {

@@ -3,16 +3,16 @@
 // Each picture carries a title strip with the window's caption, which the
 // offscreen platform does not draw.
 #include "Editors.h"
+#include "MainWindowView.h"
+#include "Pictures.h"
+#include "QtCommon.h"
+#include "QtViews.h"
 #include "Tolvex.h"
 #include "Uchanedit.h"
 #include "Ucomplform.h"
 #include "Uextranew.h"
 #include "Umainfrm.h"
 #include "platform/text.h"
-#include "qt/MainWindowView.h"
-#include "qt/Pictures.h"
-#include "qt/QtCommon.h"
-#include "qt/QtViews.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,17 @@
-#include "ViewLayer.h"
-
+// The module's view selection on Qt: installs the forms, then the Qt views
+// when a GUI can start (TOLVEX_UI is not "none", and a display or
+// QT_QPA_PLATFORM is there), else the headless views. It registers itself
+// with the core when the module is loaded and runs when the plug-in object is
+// made; safe to run again.
+#include "HeadlessViews.h"
 #include "QtViews.h"
+
+#include "Editors.h"
+#include "Tolvex.h"
 #include "Views.h"
 
-#include <QCoreApplication>
-#if TOLVEX_WITH_WIDGETS
 #include <QApplication>
-#endif
+#include <QCoreApplication>
 
 namespace tolvex::views {
 
@@ -17,26 +22,25 @@ int gArgc = 1;
 char gArgv0[] = "Tolvex";
 char* gArgv[] = {gArgv0, nullptr};
 
-} // namespace
-
 void install() {
+    installEditors();
     const bool gui = ui::guiWanted();
     if (QCoreApplication::instance() == nullptr) {
         // The host never touched Qt: the module makes the application object
         // on this, the user-interface thread, and keeps it for the process.
-#if TOLVEX_WITH_WIDGETS
         if (gui)
             new QApplication(gArgc, gArgv);
         else
-#endif
             new QCoreApplication(gArgc, gArgv);
     }
-#if TOLVEX_WITH_WIDGETS
     if (gui && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
         installQtViews())
         return;
-#endif
     installHeadlessViews();
 }
+
+[[maybe_unused]] const bool gRegistered = (setModuleSetup(&install), true);
+
+} // namespace
 
 } // namespace tolvex::views
