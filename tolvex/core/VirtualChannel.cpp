@@ -68,12 +68,15 @@ void CVirtualChannel::Bind(IRecorderChannel* channel) {
 
     // A new frequency while generating: the count made so far stays, and the
     // clock is read at the new rate from now on.
-    if (started_ && frequency != anchorFrequency_) {
-        anchorTick_ = platform::tickCount64();
-        anchorFrequency_ = frequency;
-        anchorPosition_ = clockPosition(anchorTick_, frequency);
-        anchorCount_ = produced_;
-    }
+    if (started_ && frequency != anchorFrequency_)
+        anchor(produced_);
+}
+
+void CVirtualChannel::anchor(std::uint64_t count) {
+    anchorTick_ = platform::tickCount64();
+    anchorFrequency_ = frequency;
+    anchorPosition_ = clockPosition(anchorTick_, frequency);
+    anchorCount_ = count;
 }
 
 std::uint64_t CVirtualChannel::dueAt(std::uint64_t ticks) const {
@@ -84,10 +87,7 @@ std::uint64_t CVirtualChannel::dueAt(std::uint64_t ticks) const {
 
 void CVirtualChannel::Start() {
     blockPosition_ = 0;
-    anchorTick_ = platform::tickCount64();
-    anchorFrequency_ = frequency;
-    anchorPosition_ = clockPosition(anchorTick_, frequency);
-    anchorCount_ = 0;
+    anchor(0);
     produced_ = 0;
     started_ = true;
 }
@@ -95,13 +95,9 @@ void CVirtualChannel::Start() {
 void CVirtualChannel::Generate() {
     if (!started_)
         return;
-    if (frequency != anchorFrequency_) {
-        // The frequency changed outside a binding (a dialog); same rule.
-        anchorTick_ = platform::tickCount64();
-        anchorFrequency_ = frequency;
-        anchorPosition_ = clockPosition(anchorTick_, frequency);
-        anchorCount_ = produced_;
-    }
+    // The frequency changed outside a binding (a dialog); same rule.
+    if (frequency != anchorFrequency_)
+        anchor(produced_);
     const std::uint64_t due = dueAt(platform::tickCount64());
     if (due <= produced_)
         return;

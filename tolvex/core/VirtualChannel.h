@@ -58,6 +58,8 @@ public:
 private:
     // Samples due at tick `ticks` since the anchor, exactly.
     std::uint64_t dueAt(std::uint64_t ticks) const;
+    // Anchors the clock now at the current frequency, `count` samples due.
+    void anchor(std::uint64_t count);
 
     std::int32_t blockLength_ = 0;
     std::int32_t blockPosition_ = 0;
