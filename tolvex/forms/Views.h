@@ -6,7 +6,7 @@
 //   struct LevelView { ... };                       // in the form's header
 //   void setLevelViewMaker(ViewMaker<LevelView, TLevelFrm>);
 //
-// Three view layers exist: the Qt views (tolvex/qt), the headless views (show
+// Three view layers exist: the Qt views (tolvex/views/qt), the headless views (show
 // nothing, cancel dialogs, answer No, never block), and the scripted views of
 // the tests. The headless views are the default until another layer installs
 // itself.
