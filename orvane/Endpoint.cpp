@@ -209,8 +209,8 @@ struct Endpoint::Server {
     }
 
     // The headers are in: refuse what can be refused before any body is read.
-    MHD_Result begin(MHD_Connection* connection, const std::string& path,
-                     const std::string& method, void** context) {
+    MHD_Result begin(MHD_Connection* connection, const std::string& path, const std::string& method,
+                     void** context) {
         if (!hostAllowed(header(connection, MHD_HTTP_HEADER_HOST), port))
             return send(connection, refusal(403, "host not allowed"));
         const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
@@ -297,7 +297,8 @@ struct Endpoint::Server {
             int wait = msToNextDeadline();
             MHD_UNSIGNED_LONG_LONG library = 0;
             if (MHD_get_timeout(daemon, &library) == MHD_YES) {
-                const int capped = static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(library, 60000));
+                const int capped =
+                    static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(library, 60000));
                 wait = wait < 0 ? capped : std::min(wait, capped);
             }
             pollfd fds[2] = {{wakeFd, POLLIN, 0}, {epollFd, POLLIN, 0}};
@@ -343,8 +344,8 @@ bool tokenAccepted(const std::string& authorization, const std::string& token) {
         return false;
     unsigned difference = 0;
     for (std::size_t i = 0; i < token.size(); ++i)
-        difference |=
-            static_cast<unsigned char>(authorization[at + i]) ^ static_cast<unsigned char>(token[i]);
+        difference |= static_cast<unsigned char>(authorization[at + i]) ^
+                      static_cast<unsigned char>(token[i]);
     return difference == 0;
 }
 
@@ -372,8 +373,8 @@ bool Endpoint::listen(int port, std::string& error) {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd, kBacklog) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (" +
-                std::strerror(errno) + ")";
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (" + std::strerror(errno) +
+                ")";
         ::close(fd);
         return false;
     }

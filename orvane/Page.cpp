@@ -104,6 +104,8 @@ This tab keeps it until it closes.</p>
     state = null;
     el('state').textContent = '\u2013';
     el('state').removeAttribute('data-state');
+    el('time').textContent = '\u2013';
+    el('file').textContent = '\u2013';
     el('link').textContent = text;
     buttons();
   }

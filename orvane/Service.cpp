@@ -286,8 +286,8 @@ void ControlService::start(EndpointHooks hooks) {
         report(error + "; the control endpoint stays off");
         return;
     }
-    report("control page at http://127.0.0.1:" + std::to_string(endpoint->port()) + "/ (" +
-           where + ")");
+    report("control page at http://127.0.0.1:" + std::to_string(endpoint->port()) + "/ (" + where +
+           ")");
     endpoint_ = std::move(endpoint);
 }
 

@@ -108,13 +108,15 @@ inline HttpReply parseReply(const std::string& raw) {
 inline HttpReply http(int port, const std::string& method, const std::string& path,
                       const std::string& bearer = {}, const std::string& body = {},
                       const std::vector<std::pair<std::string, std::string>>& extra = {}) {
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                          std::to_string(port) + "\r\nConnection: close\r\n";
+    std::string request = method + " " + path +
+                          " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                          "\r\nConnection: close\r\n";
     if (!bearer.empty())
         request += "Authorization: Bearer " + bearer + "\r\n";
     if (!body.empty())
-        request += "Content-Type: application/json\r\nContent-Length: " +
-                   std::to_string(body.size()) + "\r\n";
+        request +=
+            "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n";
     for (const auto& [name, value] : extra)
         request += name + ": " + value + "\r\n";
     return parseReply(rawRequest(port, request + "\r\n" + body));

@@ -1,9 +1,9 @@
 // Copies of the plug-in object beside the real server library: a copy carries
 // no connection of its own, so the server never outlives the object that
 // connected it and never calls a command object whose owner is gone.
-#include "HttpProbe.h"
 #include "Brantic.h"
 #include "FakeHost.h"
+#include "HttpProbe.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <mutex>
 #include <poll.h>
 #include <sstream>
@@ -193,9 +194,8 @@ TEST_F(OrvaneServer, StartAndStopReachTheCommandFromTheServerThread) {
     EXPECT_EQ(post("/api/stop", token, "{}").status, 200);
     EXPECT_EQ(command.stops, 1);
     for (const char* scheme : {"bearer", "BEARER", "Bearer  "}) {
-        const HttpReply lower =
-            http(port, "POST", "/api/start", {}, {},
-                 {{"Authorization", std::string(scheme) + " " + token}});
+        const HttpReply lower = http(port, "POST", "/api/start", {}, {},
+                                     {{"Authorization", std::string(scheme) + " " + token}});
         EXPECT_EQ(lower.status, 200) << scheme;
     }
     EXPECT_EQ(command.starts, 4);
@@ -482,7 +482,7 @@ TEST_F(OrvaneServer, ReadmeCommandsWorkAsPrinted) {
 
     const std::string script = home + "/commands.sh";
     std::ofstream(script) << "unset CURL_HOME XDG_CONFIG_HOME\n" << commands;
-    FILE* run = popen(("timeout 30 bash " + script + " 2>&1").c_str(), "r");
+    FILE* run = popen(("timeout 30 bash " + script + " 2>" + home + "/errors.txt").c_str(), "r");
     ASSERT_NE(run, nullptr);
     std::string output;
     char buffer[512];
@@ -497,6 +497,10 @@ TEST_F(OrvaneServer, ReadmeCommandsWorkAsPrinted) {
     while (std::getline(lines, line))
         if (!line.empty())
             answers.push_back(nlohmann::json::parse(line, nullptr, false));
+    std::ifstream errorsFile(home + "/errors.txt");
+    const std::string errors((std::istreambuf_iterator<char>(errorsFile)),
+                             std::istreambuf_iterator<char>());
+    output += errors;
     EXPECT_EQ(status, 0) << output;
     ASSERT_EQ(answers.size(), 3u) << output;
     EXPECT_EQ(answers[0]["stateText"], "unknown") << output;
@@ -504,7 +508,7 @@ TEST_F(OrvaneServer, ReadmeCommandsWorkAsPrinted) {
     EXPECT_EQ(answers[2]["command"], "stop") << output;
     EXPECT_EQ(command.starts, 1);
     EXPECT_EQ(command.stops, 1);
-    for (const char* name : {"/.config/orvane/token", "/.curlrc", "/commands.sh"})
+    for (const char* name : {"/.config/orvane/token", "/.curlrc", "/commands.sh", "/errors.txt"})
         std::remove((home + name).c_str());
     rmdir((home + "/.config/orvane").c_str());
     rmdir((home + "/.config").c_str());

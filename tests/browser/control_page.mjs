@@ -90,8 +90,20 @@ try {
   await linked.goto(address + '?token=' + encodeURIComponent(token));
   check(!linked.url().includes('token='), 'the token stayed in the address bar');
   await stateBecomes(linked, '1');
-  await linked.click('#forget');
+
+  // A refusal stays on the page, across refreshes, until it is dismissed.
+  await linked.evaluate(() => {
+    sessionStorage.setItem('orvaneToken', 'not-the-token');
+    document.getElementById('start').click();
+  });
+  await linked.waitForSelector('#message:not([hidden])');
   await linked.waitForSelector('#tokenForm:not([hidden])');
+  await linked.waitForTimeout(1500);
+  check(await linked.isVisible('#message'), 'the refusal was overwritten');
+  check((await linked.textContent('#messageText')).includes('Start refused'), 'the refusal says what');
+  if (screenshot) await linked.screenshot({ path: screenshot.replace(/\.png$/, '-refused.png') });
+  await linked.click('#dismiss');
+  check(await linked.isHidden('#message'), 'dismiss hides the refusal');
   console.log('browser: token entered, Start and Stop pressed, state followed');
 } catch (error) {
   failed = true;
