@@ -159,6 +159,8 @@ TEST_F(OrvaneServer, ServesNothingUntilTheCommandIsAttached) {
     EXPECT_FALSE(get("/api/status", token));
     notify->attachcommand(2, &command);
     EXPECT_EQ(get("/api/status", token).status, 200);
+    struct stat info {};
+    EXPECT_NE(stat(tokenPath.c_str(), &info), 0) << "ORVANE_TOKEN leaves the token file alone";
 }
 
 TEST_F(OrvaneServer, StatusReflectsWhatTheModuleTold) {
