@@ -155,8 +155,13 @@ struct Endpoint::Server {
                 return;
             }
             c->fd = info->connect_fd;
+            try {
+                server->keep(c);
+            } catch (...) {
+                delete c;
+                return;
+            }
             *context = c;
-            server->keep(c);
             while (server->kept.size() > server->limits.connections)
                 server->cut(server->kept.front());
             return;
@@ -180,8 +185,8 @@ struct Endpoint::Server {
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
         auto* c = info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
         if (c != nullptr && c->kept) {
-            server->kept.erase(c->at);
-            server->keep(c);
+            c->since = Clock::now();
+            server->kept.splice(server->kept.end(), server->kept, c->at);
         }
     }
 
