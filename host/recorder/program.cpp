@@ -312,10 +312,10 @@ void Program::endModalLoops() {
 void Program::closeModuleWindows() {
     // As at the end of a desktop session: each window gets its close event
     // (the emulator saves its configuration there).
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != window_.get() && w->isVisible() && !w->isModal() &&
-            !(w->windowFlags() & Qt::Popup))
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != window_.get() && w->isVisible() && !w->isModal() && w->windowType() != Qt::Popup)
             w->close();
+    }
 }
 
 void Program::interrupted(int signal) {

@@ -141,7 +141,7 @@ std::string channelFileStem(std::size_t index, std::size_t count, const std::str
             gap = true;
         }
     }
-    while (!name.empty() && name.front() == '.')
+    while (!name.empty() && (name.front() == '.' || name.front() == '_'))
         name.erase(0, 1);
     if (name.empty())
         name = "channel";
@@ -426,8 +426,23 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
     return true;
 }
 
+bool readWavInfo(const std::string& path, WavInfo& wav, std::string& error) {
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    if (sound == nullptr) {
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    sf_close(sound);
+    wav.frames = static_cast<std::uint64_t>(info.frames);
+    wav.rate = static_cast<std::uint32_t>(info.samplerate);
+    wav.channels = info.channels;
+    wav.rf64 = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
+    return true;
+}
+
 bool readWavSamples(const std::string& path, std::vector<float>& out, std::uint32_t* rate,
-                    std::string& error) {
+                    std::string& error, std::uint64_t first, std::uint64_t count) {
     SF_INFO info{};
     SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
     if (sound == nullptr) {
@@ -441,12 +456,20 @@ bool readWavSamples(const std::string& path, std::vector<float>& out, std::uint3
     }
     if (rate != nullptr)
         *rate = static_cast<std::uint32_t>(info.samplerate);
-    const std::size_t first = out.size();
-    out.resize(first + static_cast<std::size_t>(info.frames));
-    const sf_count_t got = sf_readf_float(sound, out.data() + first, info.frames);
+    const auto frames = static_cast<std::uint64_t>(info.frames);
+    first = std::min(first, frames);
+    count = std::min(count, frames - first);
+    if (first > 0 && sf_seek(sound, static_cast<sf_count_t>(first), SEEK_SET) < 0) {
+        sf_close(sound);
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(count));
+    const sf_count_t got = sf_readf_float(sound, out.data() + at, static_cast<sf_count_t>(count));
     sf_close(sound);
-    if (got != info.frames) {
-        out.resize(first);
+    if (got != static_cast<sf_count_t>(count)) {
+        out.resize(at);
         error = path + " is shorter than its header says";
         return false;
     }

@@ -126,9 +126,17 @@ struct RecordedRun {
 };
 // False when the manifest cannot be read or is not one of ours.
 bool readManifest(const std::string& path, RecordedRun& run, std::string& error);
-// The samples of a mono float WAV or RF64 file, appended to `out`; as many as
-// its header declares.
+// What the header of a WAV or RF64 file declares.
+struct WavInfo {
+    std::uint64_t frames = 0;
+    std::uint32_t rate = 0;
+    int channels = 0;
+    bool rf64 = false;
+};
+bool readWavInfo(const std::string& path, WavInfo& info, std::string& error);
+// The samples of a mono float WAV or RF64 file, appended to `out`: from
+// sample `first` on, at most `count`, and no more than the header declares.
 bool readWavSamples(const std::string& path, std::vector<float>& out, std::uint32_t* rate,
-                    std::string& error);
+                    std::string& error, std::uint64_t first = 0, std::uint64_t count = UINT64_MAX);
 
 } // namespace recorder
