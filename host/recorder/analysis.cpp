@@ -181,7 +181,7 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
     // Grid and tick labels.
     painter.setPen(QPen(QColor(220, 220, 220), 1));
     const auto xt = niceTicks(x0, x1, std::max(2, plot.width() / 90));
-    const auto yt = niceTicks(ylo, yhi, std::max(2, plot.height() / 50));
+    const auto yt = niceTicks(ylo, yhi, std::max(3, plot.height() / 30));
     const double xs = xt.size() > 1 ? xt[1] - xt[0] : 1;
     const double ys = yt.size() > 1 ? yt[1] - yt[0] : 1;
     for (double x : xt)

@@ -200,6 +200,11 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->setColumnWidth(Name, 230);
+    for (int c = Frequency; c < Range; ++c)
+        table_->setColumnWidth(c, c == Block ? 110 : 88);
+    table_->setWordWrap(false);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
 
     scope_ = new ScopeWidget(session_);
@@ -228,8 +233,9 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     split->addWidget(scopeArea_);
     split->addWidget(logBox);
     split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 4);
+    split->setStretchFactor(1, 5);
     split->setStretchFactor(2, 1);
+    split->setSizes({200, 470, 110});
     setCentralWidget(split);
 
     state_ = new QLabel;
@@ -315,6 +321,11 @@ void MainWindow::rebuildTable() {
         table_->item(r, Name)->setText(text1251(rows_[static_cast<std::size_t>(r)]->name()));
         for (int c = Frequency; c < Columns; ++c)
             table_->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    // At first every channel is watched.
+    if (!selectedOnce_ && !rows_.empty()) {
+        selectedOnce_ = true;
+        table_->selectAll();
     }
     selectionChanged();
     updateValues();

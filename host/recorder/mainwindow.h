@@ -114,6 +114,7 @@ private:
     QTimer repaint_;
     std::vector<const host::HostChannel*> rows_;
     bool closed_ = false;
+    bool selectedOnce_ = false;
 };
 
 } // namespace recorder
