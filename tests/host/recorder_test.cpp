@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/ticks.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -504,4 +505,42 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     EXPECT_EQ(t->rowCount(), 1);
     w.closeModules();
     EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
+}
+
+// The same with the emulator's own question, asked over its own window.
+TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const QString config = dir.filePath("demo.res");
+    ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
+    QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
+    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    recorder::ProgramOptions o;
+    o.window = true;
+    o.trace = true;
+    o.session = options(dir, {"Tolvex"});
+    o.session.config = config.toStdString();
+    o.session.keepSamples = false;
+    std::ostringstream out, err;
+    recorder::Program program(o, out, err);
+    bool asked = false;
+    QTimer::singleShot(100, [&] {
+        program.session()->host().edit(*program.session()->host().modules()[0]);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            for (QAbstractButton* b : top->findChildren<QAbstractButton*>())
+                if (top->isVisible() && b->text() == "Delete") {
+                    QTimer::singleShot(100, [] { std::raise(SIGINT); });
+                    asked = true;
+                    b->click(); // the question whether to delete: modal
+                    return;
+                }
+    });
+    const int status = program.exec();
+    setenv("TOLVEX_UI", "none", 1);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(status, 128 + SIGINT);
+    EXPECT_EQ(program.session()->host().modules()[0]->stage(), host::Stage::Destroyed);
+    EXPECT_EQ(program.session()->host().channels().size(), 6u) << "the question was answered No";
+    EXPECT_NE(err.str().find("<- close() = true"), std::string::npos) << err.str();
 }
