@@ -232,6 +232,7 @@ void Session::received(host::HostChannel& channel, const float* block, std::int3
             Kept{&channel, Envelope(), ScopeTrace(channel.frequency(), options_.scopeSeconds)});
         it = kept_.emplace(&channel, std::move(kept)).first;
     }
+    it->second->lastTicks = lastBlockTicks_;
     it->second->envelope.add(block, count);
     it->second->scope.add(block, count);
     if (recording_)
@@ -241,6 +242,11 @@ void Session::received(host::HostChannel& channel, const float* block, std::int3
 const Envelope* Session::envelope(const host::HostChannel* channel) const {
     auto it = kept_.find(channel);
     return it == kept_.end() ? nullptr : &it->second->envelope;
+}
+
+std::uint64_t Session::lastBlockTicks(const host::HostChannel* channel) const {
+    auto it = kept_.find(channel);
+    return it == kept_.end() ? 0 : it->second->lastTicks;
 }
 
 const ScopeTrace* Session::scope(const host::HostChannel* channel) const {

@@ -75,8 +75,9 @@ public:
     const Recording* recording() const { return recording_.get(); }
     // The manifest of the current or last recording ("" before the first).
     std::string currentFile() const;
-    // The tick of the latest block that arrived (of any channel).
+    // The tick of the latest block that arrived (of any channel, or of one).
     std::uint64_t lastBlockTicks() const { return lastBlockTicks_; }
+    std::uint64_t lastBlockTicks(const host::HostChannel* channel) const;
 
     // Every message of the log (the modules' and the host's).
     void setMessageHandler(std::function<void(const host::LogMessage&)> handler) {
@@ -108,6 +109,7 @@ private:
         host::HostChannel* channel; // one reference
         Envelope envelope;
         ScopeTrace scope;
+        std::uint64_t lastTicks = 0;
     };
     std::map<const host::HostChannel*, std::unique_ptr<Kept>> kept_;
     std::uint64_t lastBlockTicks_ = 0;
