@@ -11,7 +11,6 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -128,12 +127,12 @@ std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& err
 }
 
 std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name) {
-    std::string name;
+    QString name;
     bool gap = false;
-    for (char c : utf8Name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || std::isalnum(u) || c == '.' || c == '+' || c == '-') {
-            if (gap && !name.empty())
+    for (const QChar c : QString::fromStdString(utf8Name)) {
+        if (c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || c == '.' || c == '+' ||
+            c == '-') {
+            if (gap && !name.isEmpty())
                 name += '_';
             gap = false;
             name += c;
@@ -141,16 +140,16 @@ std::string channelFileStem(std::size_t index, std::size_t count, const std::str
             gap = true;
         }
     }
-    while (!name.empty() && (name.front() == '.' || name.front() == '_'))
-        name.erase(0, 1);
-    if (name.empty())
+    while (name.startsWith('.') || name.startsWith('_'))
+        name.remove(0, 1);
+    if (name.isEmpty())
         name = "channel";
     int digits = 2;
     for (std::size_t last = count > 0 ? count - 1 : 0; last >= 100; last /= 10)
         ++digits;
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%0*zu-", digits, index);
-    return prefix + name;
+    return prefix + name.toStdString();
 }
 
 struct Recording::Track {

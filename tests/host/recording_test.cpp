@@ -136,6 +136,7 @@ TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     EXPECT_EQ(recorder::channelFileStem(3, 12, "Sine 5 Hz @ 1 kHz"), "03-Sine_5_Hz_1_kHz");
     EXPECT_EQ(recorder::channelFileStem(7, 250, "../x"), "007-x");
     EXPECT_EQ(recorder::channelFileStem(0, 1, " / "), "00-channel");
+    EXPECT_EQ(recorder::channelFileStem(2, 6, "Пила ±50, 0.5 Гц"), "02-Пила_50_0.5_Гц");
 }
 
 TEST(Recording, AFullDiskStopsThatChannelsFileWhichStaysTruthful) {
