@@ -56,6 +56,9 @@ std::unique_ptr<ViewLayer> makeHeadlessLayer();
 // The Qt layer; null when no GUI application can be had in this process.
 // Creates the application object when the host has none.
 std::unique_ptr<ViewLayer> makeQtLayer();
+// Whether the toolkit's views have a screen to show on (the view layer's own
+// test: false where the module is built without them).
+bool screenAvailable();
 
 } // namespace ui
 
