@@ -1,15 +1,10 @@
-// Built without the Qt views (and on Windows until its own views come): only
-// the headless layer exists.
+// Built without the Qt views: only the headless layer exists.
 #include "Setup.h"
 
 namespace brantic::ui {
 
 std::unique_ptr<ViewLayer> makeQtLayer() {
     return nullptr;
-}
-
-bool screenAvailable() {
-    return false;
 }
 
 } // namespace brantic::ui

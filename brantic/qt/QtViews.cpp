@@ -10,8 +10,6 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 
 namespace brantic::ui {
@@ -137,21 +135,6 @@ struct PinQt {
 } g_pinQt;
 
 } // namespace
-
-bool screenAvailable() {
-    // Qt's screenless platforms show nothing that a user could close: a modal
-    // dialog there would never end.
-    const char* platformName = std::getenv("QT_QPA_PLATFORM");
-    if (platformName != nullptr && *platformName != '\0')
-        return std::strcmp(platformName, "offscreen") != 0 &&
-               std::strcmp(platformName, "minimal") != 0;
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return true;
-    }
-    return false;
-}
 
 std::unique_ptr<ViewLayer> makeQtLayer() {
     if (QCoreApplication::instance() == nullptr) {
