@@ -84,7 +84,7 @@ void Session::prepareConfig() {
         return;
     }
     const std::string ini = configDir_->filePath("Tolvex.ini").toStdString();
-    platform::WriteProfileString(ini, "common", "CurCFGFile",
+    platform::writeProfileString(ini, "common", "CurCFGFile",
                                  QFile::encodeName(info.absoluteFilePath()).toStdString());
     setenv("TOLVEX_INI", ini.c_str(), 1);
 }
@@ -102,7 +102,7 @@ bool checkConfiguration(const std::string& path, std::string& error) {
     }
     std::fclose(file);
     const std::string missing = "\x01";
-    const std::string count = platform::GetProfileString(path, "common", "Count", missing);
+    const std::string count = platform::readProfileString(path, "common", "Count", missing);
     char* end = nullptr;
     const long n = std::strtol(count.c_str(), &end, 10);
     if (count == missing || end == count.c_str() || *end != '\0' || n < 0) {
