@@ -2,6 +2,13 @@
 
 set(PROJECT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
     -Wold-style-cast -Woverloaded-virtual)
+# GCC 12 at -O3 (Release) reports an overlapping copy inside libstdc++'s
+# string concatenation ("text" + std::string) that cannot happen (GCC bug
+# 105651); GCC 13 no longer does.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
+   AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  list(APPEND PROJECT_WARNINGS $<$<CONFIG:Release>:-Wno-restrict>)
+endif()
 if(WARNINGS_AS_ERRORS)
   list(APPEND PROJECT_WARNINGS -Werror)
 endif()
