@@ -8,7 +8,6 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -21,16 +20,6 @@ using platform::FloatToStr;
 float roundToFloat(double value) {
     if (std::isnan(value))
         return std::numeric_limits<float>::quiet_NaN();
-    // Beyond FLT_MAX + half an ulp the nearest float is infinity.
-    constexpr double limit = static_cast<double>(FLT_MAX) * (1.0 + 0x1p-25);
-    if (value >= limit)
-        return std::numeric_limits<float>::infinity();
-    if (value <= -limit)
-        return -std::numeric_limits<float>::infinity();
-    if (value > static_cast<double>(FLT_MAX))
-        return FLT_MAX;
-    if (value < -static_cast<double>(FLT_MAX))
-        return -FLT_MAX;
     return static_cast<float>(value);
 }
 
@@ -72,7 +61,7 @@ bool LevelSignal::edit() {
     return frm.EditSignal(*this);
 }
 
-double LevelSignal::value(float) const {
+double LevelSignal::value(double) const {
     return widen(Level);
 }
 
@@ -108,8 +97,8 @@ bool SineSignal::edit() {
     return frm.EditSignal(*this);
 }
 
-double SineSignal::value(float t) const {
-    const double arg = ((widen(freq) * 2.0) * kPi) * widen(t);
+double SineSignal::value(double t) const {
+    const double arg = ((widen(freq) * 2.0) * kPi) * t;
     return widen(MinLevel) + (0.5 * std::sin(arg) + 0.5) * (widen(MaxLevel) - widen(MinLevel));
 }
 
@@ -149,8 +138,8 @@ bool SawSignal::edit() {
     return frm.EditSignal(*this);
 }
 
-double SawSignal::value(float t) const {
-    const double q = widen(t) / widen(Period);
+double SawSignal::value(double t) const {
+    const double q = t / widen(Period);
     // Doubles of 2^63 and more are even integers, as is a not-finite quotient
     // taken as 0: both give MaxLevel.
     if (!std::isfinite(q) || std::fabs(q) >= 0x1p63)
@@ -197,6 +186,10 @@ std::uint32_t draw() {
     return (gNoiseState >> 16) & 32767u;
 }
 
+std::uint32_t state() {
+    return gNoiseState;
+}
+
 void reset(std::uint32_t state) {
     gNoiseState = state;
 }
@@ -208,15 +201,20 @@ bool NoiseSignal::edit() {
     return frm.EditSignal(*this);
 }
 
-double NoiseSignal::value(float) const {
+double NoiseSignal::value(double) const {
+    return widen(valueFrom(gNoiseState));
+}
+
+float NoiseSignal::valueFrom(std::uint32_t& state) const {
     float s = 0.0f;
     for (int i = 0; i < 20; ++i) {
-        const double r = static_cast<double>(noise::draw());
+        state = state * 22695477u + 1u;
+        const double r = static_cast<double>((state >> 16) & 32767u);
         s = roundToFloat(r * (1.0 / 32767.0) - 0.5 + widen(s));
     }
     const float scaled = roundToFloat(widen(s) * 0.2237136465324385);
-    return widen(roundToFloat((widen(MaxLevel) - widen(MinLevel)) * widen(scaled) +
-                              (widen(MaxLevel) + widen(MinLevel)) * 0.5));
+    return roundToFloat((widen(MaxLevel) - widen(MinLevel)) * widen(scaled) +
+                        (widen(MaxLevel) + widen(MinLevel)) * 0.5);
 }
 
 std::string NoiseSignal::kindName() const {
@@ -247,7 +245,7 @@ void NoiseSignal::range(float& upper, float& lower) const {
 
 // ---- CompositeSignal
 
-CompositeSignal::CompositeSignal() {
+CompositeSignal::CompositeSignal() : scratch_(std::make_unique<Scratch>()) {
     parts.push_back(std::make_unique<SineSignal>());
 }
 
@@ -266,7 +264,7 @@ bool CompositeSignal::edit() {
     return true;
 }
 
-double CompositeSignal::value(float t) const {
+double CompositeSignal::value(double t) const {
     float s = 0.0f;
     for (const auto& part : parts)
         s = roundToFloat(part->value(t) + widen(s));
