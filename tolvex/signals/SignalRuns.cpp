@@ -262,22 +262,22 @@ void CompositeSignal::sumStep(const SampleRun& run, float* sum, std::size_t n) c
     SampleRun partRun = run;
     for (const auto& part : parts) {
         if (part->fillBounds(partRun, scratch.lo, scratch.hi, n)) {
-            kernels.accumulate(sum, scratch.lo, n);
             if (bounded)
-                kernels.accumulate(scratch.upper, scratch.lo, n);
+                kernels.accumulateBounds(sum, scratch.upper, scratch.lo, scratch.lo, n);
+            else
+                kernels.accumulate(sum, scratch.lo, n);
         } else {
             if (!bounded)
                 std::copy_n(sum, n, scratch.upper);
             bounded = true;
-            kernels.accumulate(sum, scratch.lo, n);
-            kernels.accumulate(scratch.upper, scratch.hi, n);
+            kernels.accumulateBounds(sum, scratch.upper, scratch.lo, scratch.hi, n);
         }
         if (run.drawStride != 0)
             partRun.drawState = kernels::jumpOf(part->drawsPerSample()).apply(partRun.drawState);
     }
     // Each addition rounds monotonically, so equal sums of the bounds are the
     // exact sum; the others are summed again sample by sample.
-    if (bounded)
+    if (bounded && std::memcmp(sum, scratch.upper, n * sizeof(float)) != 0)
         for (std::size_t i = 0; i < n; ++i)
             if (floatBits(sum[i]) != floatBits(scratch.upper[i]))
                 sum[i] = roundToFloat(sampleValue(run, i));

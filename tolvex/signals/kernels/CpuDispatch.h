@@ -3,6 +3,8 @@
 // place that uses the compiler's processor checks.
 #pragma once
 
+#include <cstddef> // the C library's identification (__GLIBC__)
+
 // Kernels for AVX2 and AVX-512 exist on x86-64 with GCC or Clang, outside
 // Windows (whose 32-bit build keeps the portable kernels only).
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)

@@ -11,16 +11,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if TOLVEX_VECTOR_SINE && defined(TOLVEX_OPENMP_SIMD)
 // glibc's vector sines (libmvec) for loops vectorised with `omp simd`.
 #pragma omp declare simd notinbranch
 extern "C" double sin(double) noexcept;
 #define TOLVEX_SIMD _Pragma("omp simd")
-#define TOLVEX_SIMD_OR(var) _Pragma("omp simd reduction(|:" #var ")")
+#define TOLVEX_SIMD_OR_ANY _Pragma("omp simd reduction(|:any)")
 #else
 #define TOLVEX_SIMD
-#define TOLVEX_SIMD_OR(var)
+#define TOLVEX_SIMD_OR_ANY
 #endif
 
 namespace tolvex::kernels::TOLVEX_KERNEL_NS {
@@ -31,10 +32,13 @@ inline float toFloat(double v) {
     return v == v ? static_cast<float>(v) : __builtin_nanf("");
 }
 
-inline std::uint32_t floatBits(float v) {
+// The bits of toFloat(v), without branches.
+inline std::uint32_t canonicalBits(double v) {
+    const float f = static_cast<float>(v);
     std::uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    const std::uint32_t nan = f != f ? ~0u : 0u; // a float compare: no shuffles
+    return (bits & ~nan) | (0x7FC00000u & nan);
 }
 
 // The vector sine's error is a few units in the last place; its result taken
@@ -62,26 +66,19 @@ void sineBounds(double* lo, double* hi, std::size_t n, const SineForm& form, Clo
 
 std::size_t sineFloats(float* out, std::size_t n, const SineForm& form, Clock clock,
                        std::uint32_t* uncertain) {
-    const double omega = form.omega;
-    const double minLevel = form.minLevel;
-    const double maxLevel = form.maxLevel;
-    const double first = clock.first;
-    const double frequency = clock.frequency;
+    double lo[kChunk];
+    double hi[kChunk];
+    sineBounds(lo, hi, n, form, clock);
+    std::uint32_t differs[kChunk];
+    std::uint32_t any = 0;
     const int count = static_cast<int>(n);
-    unsigned char differs[kChunk];
-    unsigned any = 0;
-    TOLVEX_SIMD_OR(any)
+    TOLVEX_SIMD_OR_ANY
     for (int i = 0; i < count; ++i) {
-        const double t = (first + static_cast<double>(i)) / frequency;
-        const double s = std::sin(omega * t);
-        const double a = minLevel + (0.5 * (s * kBelow) + 0.5) * (maxLevel - minLevel);
-        const double b = minLevel + (0.5 * (s * kAbove) + 0.5) * (maxLevel - minLevel);
-        const float fa = toFloat(a);
-        const float fb = toFloat(b);
-        out[i] = fa;
-        const unsigned d = floatBits(fa) != floatBits(fb) ? 1u : 0u;
-        differs[i] = static_cast<unsigned char>(d);
-        any |= d;
+        const std::uint32_t low = canonicalBits(lo[i]);
+        const std::uint32_t high = canonicalBits(hi[i]);
+        std::memcpy(out + i, &low, sizeof low);
+        differs[i] = low ^ high;
+        any |= low ^ high;
     }
     std::size_t found = 0;
     if (any != 0)
@@ -92,22 +89,30 @@ std::size_t sineFloats(float* out, std::size_t n, const SineForm& form, Clock cl
 }
 
 template <class Out> void saw(Out* out, std::size_t n, const SawForm& form, Clock clock) {
+    // The two levels as bits, chosen by a mask: a select between two invariant
+    // values does not vectorise in this compiler.
+    using Bits = std::conditional_t<sizeof(Out) == 4, std::uint32_t, std::uint64_t>;
+    const Out lowValue = static_cast<Out>(form.minLevel);
+    const Out highValue = static_cast<Out>(form.maxLevel);
+    Bits low;
+    Bits high;
+    std::memcpy(&low, &lowValue, sizeof low);
+    std::memcpy(&high, &highValue, sizeof high);
     const double period = form.period;
-    const Out low = static_cast<Out>(form.minLevel);
-    const Out high = static_cast<Out>(form.maxLevel);
     const double first = clock.first;
     const double frequency = clock.frequency;
     const int count = static_cast<int>(n);
+    TOLVEX_SIMD
     for (int i = 0; i < count; ++i) {
         const double t = (first + static_cast<double>(i)) / frequency;
         const double q = t / period;
-        bool odd = false;
-        if (std::fabs(q) < 0x1p63) {
-            // An integer-valued double below 2^63 halves and doubles exactly.
-            const double whole = std::trunc(q);
-            odd = whole - 2.0 * std::trunc(whole * 0.5) != 0.0;
-        }
-        out[i] = odd ? low : high;
+        // An integer-valued double below 2^63 halves and doubles exactly.
+        const double whole = std::trunc(q);
+        const bool inRange = std::fabs(q) < 0x1p63;
+        const bool oddWhole = whole - 2.0 * std::trunc(whole * 0.5) != 0.0;
+        const Bits odd = static_cast<Bits>(0) - static_cast<Bits>(inRange & oddWhole);
+        const Bits bits = (low & odd) | (high & ~odd);
+        std::memcpy(out + i, &bits, sizeof bits);
     }
 }
 
@@ -160,7 +165,10 @@ void noise(Out* out, std::size_t n, const NoiseForm& form, std::uint32_t state,
         for (std::size_t l = 0; l < kLanes; ++l) {
             const float scaled =
                 static_cast<float>(static_cast<double>(sum[l]) * 0.2237136465324385);
-            values[l] = static_cast<Out>(toFloat(span * static_cast<double>(scaled) + middle));
+            const std::uint32_t bits = canonicalBits(span * static_cast<double>(scaled) + middle);
+            float value;
+            std::memcpy(&value, &bits, sizeof value);
+            values[l] = static_cast<Out>(value);
             base[l] = group.a * base[l] + group.c;
         }
         const std::size_t take = n - g < kLanes ? n - g : kLanes;
@@ -179,8 +187,23 @@ void noiseDoubles(double* out, std::size_t n, const NoiseForm& form, std::uint32
 }
 
 void accumulate(float* sum, const double* part, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i)
-        sum[i] = toFloat(part[i] + static_cast<double>(sum[i]));
+    const int count = static_cast<int>(n);
+    TOLVEX_SIMD
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t bits = canonicalBits(part[i] + static_cast<double>(sum[i]));
+        std::memcpy(sum + i, &bits, sizeof bits);
+    }
+}
+
+void accumulateBounds(float* sum, float* upper, const double* lo, const double* hi, std::size_t n) {
+    const int count = static_cast<int>(n);
+    TOLVEX_SIMD
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t low = canonicalBits(lo[i] + static_cast<double>(sum[i]));
+        const std::uint32_t high = canonicalBits(hi[i] + static_cast<double>(upper[i]));
+        std::memcpy(sum + i, &low, sizeof low);
+        std::memcpy(upper + i, &high, sizeof high);
+    }
 }
 
 } // namespace
@@ -197,6 +220,7 @@ const Table table = {
     &noiseFloats,
     &noiseDoubles,
     &accumulate,
+    &accumulateBounds,
 };
 
 } // namespace tolvex::kernels::TOLVEX_KERNEL_NS

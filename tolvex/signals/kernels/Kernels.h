@@ -76,6 +76,9 @@ struct Table {
                          std::uint32_t stride);
     // sum[i] = part[i] + sum[i], rounded to float (NaN canonical).
     void (*accumulate)(float* sum, const double* part, std::size_t n);
+    // The same for two sums at once: sum with lo, upper with hi.
+    void (*accumulateBounds)(float* sum, float* upper, const double* lo, const double* hi,
+                             std::size_t n);
 };
 
 // The kernels in use: the widest set this processor runs, unless another was
