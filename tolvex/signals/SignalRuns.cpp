@@ -256,8 +256,9 @@ void CompositeSignal::sumStep(const SampleRun& run, float* sum, std::size_t n) c
     const kernels::Table& kernels = kernels::active();
     Scratch& scratch = *scratch_;
     std::fill_n(sum, n, 0.0f);
-    // While every part is exact one sum runs; from the first part given as
-    // bounds on, a second sum takes the upper bounds.
+    // While every part is exact one sum runs; from a part given as bounds on, a
+    // second sum takes the upper bounds, until the two sums agree again (each
+    // addition rounds monotonically, so equal sums are the exact sum).
     bool bounded = false;
     SampleRun partRun = run;
     for (const auto& part : parts) {
@@ -272,12 +273,13 @@ void CompositeSignal::sumStep(const SampleRun& run, float* sum, std::size_t n) c
             bounded = true;
             kernels.accumulateBounds(sum, scratch.upper, scratch.lo, scratch.hi, n);
         }
+        if (bounded)
+            bounded = std::memcmp(sum, scratch.upper, n * sizeof(float)) != 0;
         if (run.drawStride != 0)
             partRun.drawState = kernels::jumpOf(part->drawsPerSample()).apply(partRun.drawState);
     }
-    // Each addition rounds monotonically, so equal sums of the bounds are the
-    // exact sum; the others are summed again sample by sample.
-    if (bounded && std::memcmp(sum, scratch.upper, n * sizeof(float)) != 0)
+    // Samples whose sums still differ are summed again one by one.
+    if (bounded)
         for (std::size_t i = 0; i < n; ++i)
             if (floatBits(sum[i]) != floatBits(scratch.upper[i]))
                 sum[i] = roundToFloat(sampleValue(run, i));
