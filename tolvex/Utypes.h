@@ -103,6 +103,7 @@ public:
     bool edit() override;
     double value(double t) const override;
     void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
     bool fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const override;
     std::string kindName() const override;
     std::string description() const override;

@@ -122,6 +122,13 @@ void SineSignal::fillFloats(const SampleRun& run, float* out, std::size_t n) con
     }
 }
 
+// Pulled samples are doubles: the scalar sine, whose every bit they keep (the
+// formula itself, called without dispatch, so that even a NaN keeps its sign).
+void SineSignal::fillDoubles(const SampleRun& run, double* out, std::size_t n) const {
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = SineSignal::value(run.time(i));
+}
+
 bool SineSignal::fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const {
     if (!indicesExact(run, n))
         return Signal::fillBounds(run, lo, hi, n);
