@@ -1,5 +1,6 @@
 // The host's channel and message log objects.
 #include "host/host.h"
+#include "stats.h"
 
 #include "platform/com.h"
 
@@ -233,52 +234,6 @@ HRESULT RECAPI HostChannel::activate(std::int32_t how) {
     active_ = true;
     return S_OK;
 }
-
-namespace {
-
-// Minimum, maximum and sum of a block in eight lanes side by side, so that the
-// bookkeeping costs a fraction of a nanosecond per sample. A NaN sample is
-// passed over by the comparisons, as one by one; the sum is the lanes' sums.
-void addToStats(ChannelStats& stats, const float* block, std::int32_t n) {
-    constexpr std::int32_t kLanes = 8;
-    float low[kLanes];
-    float high[kLanes];
-    double sum[kLanes] = {};
-    for (std::int32_t l = 0; l < kLanes; ++l)
-        low[l] = high[l] = block[0];
-    std::int32_t i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (std::int32_t l = 0; l < kLanes; ++l) {
-            const float v = block[i + l];
-            low[l] = v < low[l] ? v : low[l];
-            high[l] = high[l] < v ? v : high[l];
-            sum[l] += static_cast<double>(v);
-        }
-    for (; i < n; ++i) {
-        const float v = block[i];
-        low[0] = v < low[0] ? v : low[0];
-        high[0] = high[0] < v ? v : high[0];
-        sum[0] += static_cast<double>(v);
-    }
-    double blockLow = static_cast<double>(low[0]);
-    double blockHigh = static_cast<double>(high[0]);
-    double blockSum = sum[0];
-    for (std::int32_t l = 1; l < kLanes; ++l) {
-        blockLow = std::min(blockLow, static_cast<double>(low[l]));
-        blockHigh = std::max(blockHigh, static_cast<double>(high[l]));
-        blockSum += sum[l];
-    }
-    if (stats.samples == 0) {
-        stats.minimum = blockLow;
-        stats.maximum = blockHigh;
-    } else {
-        stats.minimum = std::min(stats.minimum, blockLow);
-        stats.maximum = std::max(stats.maximum, blockHigh);
-    }
-    stats.sum += blockSum;
-}
-
-} // namespace
 
 HRESULT RECAPI HostChannel::putdata(const float* block, std::int32_t count) {
     // A negative count hands over one whole block of the channel's block length.
