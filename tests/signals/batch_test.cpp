@@ -250,3 +250,15 @@ TEST(RoundToFloat, IsTheIeeeConversionWithOneNaN) {
 }
 
 } // namespace
+
+// A 1 kHz sine at 216 kHz, 100 s after the start: with a float time, 39 % of
+// the samples repeated their predecessor; with t = k / F in double none does.
+TEST(ExactTime, LateSamplesOfAFastSineNeverRepeat) {
+    const auto fast = sine(1000.0f);
+    std::vector<float> samples(216000);
+    fast->fill(samples.data(), 216000ull * 100, samples.size(), 216000.0);
+    std::size_t repeats = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        repeats += samples[i] == samples[i - 1] ? 1 : 0;
+    EXPECT_EQ(repeats, 0u);
+}
