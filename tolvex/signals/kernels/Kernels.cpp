@@ -27,20 +27,19 @@ Jump jumpOf(std::uint64_t steps) {
 }
 
 const Table* tableFor(Isa isa) {
-    static const Isa available = detectIsa();
-    switch (isa) {
-    case Isa::Portable:
+    if (isa == Isa::Portable)
         return &portable::table;
 #if TOLVEX_KERNELS_X86
+    static const Isa available = detectIsa();
+    switch (isa) {
     case Isa::Avx2:
         return available != Isa::Portable ? &avx2::table : nullptr;
     case Isa::Avx512:
         return available == Isa::Avx512 ? &avx512::table : nullptr;
-#else
     default:
-        return nullptr;
-#endif
+        break;
     }
+#endif
     return nullptr;
 }
 
