@@ -1,5 +1,6 @@
 // The host's channel and message log objects.
 #include "host/host.h"
+#include "stats.h"
 
 #include "platform/com.h"
 
@@ -253,17 +254,7 @@ HRESULT RECAPI HostChannel::putdata(const float* block, std::int32_t count) {
         return E_FAIL;
     if (n == 0)
         return S_OK;
-    for (std::int32_t i = 0; i < n; ++i) {
-        const double v = static_cast<double>(block[i]);
-        if (stats_.samples == 0 && i == 0) {
-            stats_.minimum = v;
-            stats_.maximum = v;
-        } else {
-            stats_.minimum = std::min(stats_.minimum, v);
-            stats_.maximum = std::max(stats_.maximum, v);
-        }
-        stats_.sum += v;
-    }
+    addToStats(stats_, block, n);
     stats_.samples += static_cast<std::uint64_t>(n);
     stats_.blocks += 1;
     stats_.last = block[n - 1];

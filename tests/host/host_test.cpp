@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 using namespace platform::literals;
 using namespace std::string_literals;
@@ -472,4 +474,33 @@ TEST(HostData, DataRequestsAndTheCurrentFile) {
     host.setCurrentFile(u"/data/", u"Запись1");
     EXPECT_EQ(probeText(*m, 201), "/data/|"s + "Запись1"_w);
     EXPECT_EQ(host.currentName(), u"Запись1");
+}
+
+// The bookkeeping in lanes equals one by one: a NaN is passed over unless it
+// opens the channel's first block, and blocks of any length (lanes and tail).
+TEST(HostStats, MinimumMaximumAndSumOverBlocksWithNaN) {
+    Host host;
+    host::HostChannel* channel = host.addChannel("S", 1000.0);
+    ASSERT_NE(channel, nullptr);
+    const float nan = std::nanf("");
+    std::vector<float> first(19);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<float>(i) - 9.0f; // -9 .. 9
+    first[4] = nan;
+    first[12] = 40.0f;
+    ASSERT_EQ(channel->putdata(first.data(), static_cast<std::int32_t>(first.size())), S_OK);
+    EXPECT_EQ(channel->stats().minimum, -9.0);
+    EXPECT_EQ(channel->stats().maximum, 40.0);
+    const float second[] = {-50.0f, nan, 3.0f};
+    ASSERT_EQ(channel->putdata(second, 3), S_OK);
+    EXPECT_EQ(channel->stats().minimum, -50.0);
+    EXPECT_EQ(channel->stats().maximum, 40.0);
+    EXPECT_EQ(channel->stats().samples, 22u);
+    EXPECT_TRUE(std::isnan(channel->stats().sum)); // NaN samples count in the sum
+
+    host::HostChannel* opened = host.addChannel("N", 1000.0);
+    const float startsWithNaN[] = {nan, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f, 8.0f, 9.0f};
+    ASSERT_EQ(opened->putdata(startsWithNaN, 10), S_OK);
+    EXPECT_TRUE(std::isnan(opened->stats().minimum));
+    EXPECT_TRUE(std::isnan(opened->stats().maximum));
 }

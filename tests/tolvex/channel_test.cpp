@@ -14,7 +14,7 @@ using tolvex::roundToFloat;
 namespace {
 
 // A signal that checks the time of every sample it is asked for: the k-th
-// call since the last reset must come with t = k / F.
+// call since the last reset must come with t = k / F, exactly in double.
 class TimeCheck final : public tolvex::Signal {
 public:
     explicit TimeCheck(float f) : frequency(f) {}
@@ -23,8 +23,8 @@ public:
     mutable std::uint64_t wrong = 0;
 
     bool edit() override { return false; }
-    double value(float t) const override {
-        if (t != roundToFloat(static_cast<double>(calls) / static_cast<double>(frequency)))
+    double value(double t) const override {
+        if (t != static_cast<double>(calls) / static_cast<double>(frequency))
             ++wrong;
         ++calls;
         return static_cast<double>(calls);
@@ -127,9 +127,7 @@ TEST_F(Generation, ThousandHertzInBlocksOfHundredWithExactTimes) {
     ASSERT_EQ(samples.size(), 300u);
     tolvex::SineSignal sine;
     for (std::size_t k = 0; k < samples.size(); ++k)
-        ASSERT_EQ(samples[k],
-                  roundToFloat(sine.value(roundToFloat(static_cast<double>(k) / 1000.0))))
-            << k;
+        ASSERT_EQ(samples[k], roundToFloat(sine.value(static_cast<double>(k) / 1000.0))) << k;
     tick(250);
     EXPECT_EQ(hostChannel().stats().blocks, 5u); // 550 made, 50 waiting in the block
     EXPECT_EQ(channel.blockPosition(), 50);

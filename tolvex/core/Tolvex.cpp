@@ -261,11 +261,8 @@ bool CTolvex::serveDataRequest(const DataRequest& request) {
         return true;
     if (request.buffer == nullptr)
         return false;
-    const double frequency = static_cast<double>(found->frequency);
-    for (std::int32_t k = 0; k < request.count; ++k) {
-        const float t = roundToFloat(static_cast<double>(k) * 1.0 / frequency);
-        request.buffer[k] = found->signal->value(t);
-    }
+    found->signal->fill(request.buffer, 0, static_cast<std::size_t>(request.count),
+                        static_cast<double>(found->frequency));
     return true;
 }
 

@@ -111,19 +111,23 @@ void CVirtualChannel::Generate() {
         produced_ = due - kMaxSamplesPerStep;
         n = kMaxSamplesPerStep;
     }
+    // Whole runs straight into the block; each full block goes to the host.
     const double f = static_cast<double>(frequency);
     float* const block = block_.data();
-    const std::int32_t length = blockLength_;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        const float t = roundToFloat(static_cast<double>(produced_ + i) * 1.0 / f);
-        block[blockPosition_] = roundToFloat(signal->value(t));
-        if (++blockPosition_ == length) {
+    const auto length = static_cast<std::uint64_t>(blockLength_);
+    while (n > 0) {
+        const std::uint64_t room = length - static_cast<std::uint64_t>(blockPosition_);
+        const std::uint64_t m = n < room ? n : room;
+        signal->fill(block + blockPosition_, produced_, static_cast<std::size_t>(m), f);
+        produced_ += m;
+        n -= m;
+        blockPosition_ += static_cast<std::int32_t>(m);
+        if (blockPosition_ == blockLength_) {
             blockPosition_ = 0;
             if (hostChannel != nullptr)
                 hostChannel->putdata(block, -1);
         }
     }
-    produced_ += n;
 }
 
 void CVirtualChannel::SendRange() {

@@ -4,7 +4,6 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -17,16 +16,6 @@ using platform::FloatToStr;
 float roundToFloat(double value) {
     if (std::isnan(value))
         return std::numeric_limits<float>::quiet_NaN();
-    // Beyond FLT_MAX + half an ulp the nearest float is infinity.
-    constexpr double limit = static_cast<double>(FLT_MAX) * (1.0 + 0x1p-25);
-    if (value >= limit)
-        return std::numeric_limits<float>::infinity();
-    if (value <= -limit)
-        return -std::numeric_limits<float>::infinity();
-    if (value > static_cast<double>(FLT_MAX))
-        return FLT_MAX;
-    if (value < -static_cast<double>(FLT_MAX))
-        return -FLT_MAX;
     return static_cast<float>(value);
 }
 
@@ -67,7 +56,7 @@ bool LevelSignal::edit() {
     return gEditors.level != nullptr && gEditors.level(*this);
 }
 
-double LevelSignal::value(float) const {
+double LevelSignal::value(double) const {
     return widen(Level);
 }
 
@@ -102,8 +91,8 @@ bool SineSignal::edit() {
     return gEditors.sine != nullptr && gEditors.sine(*this);
 }
 
-double SineSignal::value(float t) const {
-    const double arg = ((widen(freq) * 2.0) * kPi) * widen(t);
+double SineSignal::value(double t) const {
+    const double arg = ((widen(freq) * 2.0) * kPi) * t;
     return widen(MinLevel) + (0.5 * std::sin(arg) + 0.5) * (widen(MaxLevel) - widen(MinLevel));
 }
 
@@ -142,8 +131,8 @@ bool SawSignal::edit() {
     return gEditors.saw != nullptr && gEditors.saw(*this);
 }
 
-double SawSignal::value(float t) const {
-    const double q = widen(t) / widen(Period);
+double SawSignal::value(double t) const {
+    const double q = t / widen(Period);
     // Doubles of 2^63 and more are even integers, as is a not-finite quotient
     // taken as 0: both give MaxLevel.
     if (!std::isfinite(q) || std::fabs(q) >= 0x1p63)
@@ -190,6 +179,10 @@ std::uint32_t draw() {
     return (gNoiseState >> 16) & 32767u;
 }
 
+std::uint32_t state() {
+    return gNoiseState;
+}
+
 void reset(std::uint32_t state) {
     gNoiseState = state;
 }
@@ -200,15 +193,20 @@ bool NoiseSignal::edit() {
     return gEditors.noise != nullptr && gEditors.noise(*this);
 }
 
-double NoiseSignal::value(float) const {
+double NoiseSignal::value(double) const {
+    return widen(valueFrom(gNoiseState));
+}
+
+float NoiseSignal::valueFrom(std::uint32_t& state) const {
     float s = 0.0f;
     for (int i = 0; i < 20; ++i) {
-        const double r = static_cast<double>(noise::draw());
+        state = state * 22695477u + 1u;
+        const double r = static_cast<double>((state >> 16) & 32767u);
         s = roundToFloat(r * (1.0 / 32767.0) - 0.5 + widen(s));
     }
     const float scaled = roundToFloat(widen(s) * 0.2237136465324385);
-    return widen(roundToFloat((widen(MaxLevel) - widen(MinLevel)) * widen(scaled) +
-                              (widen(MaxLevel) + widen(MinLevel)) * 0.5));
+    return roundToFloat((widen(MaxLevel) - widen(MinLevel)) * widen(scaled) +
+                        (widen(MaxLevel) + widen(MinLevel)) * 0.5);
 }
 
 std::string NoiseSignal::kindName() const {
@@ -239,7 +237,7 @@ void NoiseSignal::range(float& upper, float& lower) const {
 
 // ---- CompositeSignal
 
-CompositeSignal::CompositeSignal() {
+CompositeSignal::CompositeSignal() : scratch_(std::make_unique<Scratch>()) {
     parts.push_back(std::make_unique<SineSignal>());
 }
 
@@ -258,7 +256,7 @@ bool CompositeSignal::edit() {
     return true;
 }
 
-double CompositeSignal::value(float t) const {
+double CompositeSignal::value(double t) const {
     float s = 0.0f;
     for (const auto& part : parts)
         s = roundToFloat(part->value(t) + widen(s));

@@ -19,9 +19,26 @@ namespace tolvex {
 
 using platform::TIniFile;
 
-// A double rounded to the nearest 32-bit float; magnitudes beyond the float
-// range become infinities instead of an undefined conversion.
+// A double rounded to the nearest 32-bit float (the IEEE conversion: beyond
+// the float range, infinity); every NaN becomes the one quiet NaN.
 float roundToFloat(double value);
+
+// A run of consecutive samples of a channel: sample i of the run is sample
+// k = first + i, at t = k / frequency in double precision. Noise draws of
+// sample i start after the generator state jumped i * drawStride steps on
+// from drawState: drawState is where this signal's own draws of the run's
+// first sample begin, drawStride the draws one sample of the channel's whole
+// signal takes (so that several noise parts interleave as one by one).
+struct SampleRun {
+    std::uint64_t first = 0;
+    double frequency = 0.0;
+    std::uint32_t drawState = 0;
+    std::uint32_t drawStride = 0;
+
+    double time(std::size_t i) const { return static_cast<double>(first + i) / frequency; }
+    // The run from its sample `offset` on, with this signal's draws there.
+    SampleRun from(std::size_t offset) const;
+};
 
 class Signal {
 public:
@@ -31,7 +48,27 @@ public:
     // every field was accepted.
     virtual bool edit() = 0;
     // The sample value at t seconds.
-    virtual double value(float t) const = 0;
+    virtual double value(double t) const = 0;
+
+    // Samples first .. first + n - 1 at `frequency` (t = k / frequency) into
+    // out: bit for bit what value gives, rounded to float for the float
+    // overload. Noise draws from the shared generator exactly as n calls of
+    // value would, and leaves it where they would. Allocates nothing.
+    void fill(float* out, std::uint64_t first, std::size_t n, double frequency) const;
+    void fill(double* out, std::uint64_t first, std::size_t n, double frequency) const;
+
+    // The batch operations behind fill, one set per kind. The defaults call
+    // value sample by sample (right for a signal that draws no noise).
+    virtual void fillFloats(const SampleRun& run, float* out, std::size_t n) const;
+    virtual void fillDoubles(const SampleRun& run, double* out, std::size_t n) const;
+    // Bounds of the values: lo[i] <= value <= hi[i]. Answers true when lo holds
+    // the exact values (hi is then not written); a sine answers its vector
+    // bounds, and the composite that holds it settles them.
+    virtual bool fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const;
+    // The value of sample i of the run, drawing nothing.
+    virtual double sampleValue(const SampleRun& run, std::size_t i) const;
+    // Generator draws one sample takes (20 for each noise part).
+    virtual std::uint32_t drawsPerSample() const { return 0; }
     // The kind's fixed identifier ("Уровень", "Синус", ...).
     virtual std::string kindName() const = 0;
     // A one-line summary shown in the channel list.
@@ -49,7 +86,9 @@ public:
     float Level = 0.0f;
 
     bool edit() override;
-    double value(float t) const override;
+    double value(double t) const override;
+    void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
@@ -65,7 +104,10 @@ public:
     float freq = 10.0f;
 
     bool edit() override;
-    double value(float t) const override;
+    double value(double t) const override;
+    void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
+    bool fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const override;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
@@ -82,7 +124,9 @@ public:
     float Period = 1.0f;
 
     bool edit() override;
-    double value(float t) const override;
+    double value(double t) const override;
+    void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
@@ -97,7 +141,13 @@ public:
     float MaxLevel = 100.0f;
 
     bool edit() override;
-    double value(float t) const override;
+    double value(double t) const override;
+    void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
+    double sampleValue(const SampleRun& run, std::size_t i) const override;
+    std::uint32_t drawsPerSample() const override { return 20; }
+    // One value from twenty draws starting after `state`, which advances.
+    float valueFrom(std::uint32_t& state) const;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
@@ -119,13 +169,32 @@ public:
     static constexpr std::int32_t kMaxParts = 10000;
 
     bool edit() override;
-    double value(float t) const override;
+    double value(double t) const override;
+    void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
+    void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
+    double sampleValue(const SampleRun& run, std::size_t i) const override;
+    std::uint32_t drawsPerSample() const override;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
     void save(TIniFile& ini, const std::string& section) const override;
     void load(TIniFile& ini, const std::string& section) override;
     void range(float& upper, float& lower) const override;
+
+    // Samples summed per step of a batch; the scratch is made with the composite.
+    static constexpr std::size_t kStep = 256;
+
+private:
+    // The exact sums of samples 0 .. n - 1 (n <= kStep) of the run into sum.
+    void sumStep(const SampleRun& run, float* sum, std::size_t n) const;
+
+    struct Scratch {
+        double lo[kStep];
+        double hi[kStep];
+        float upper[kStep];
+        float sum[kStep];
+    };
+    std::unique_ptr<Scratch> scratch_;
 };
 
 // The parameter dialogs of the kinds, reached through this one seam so that
@@ -144,7 +213,8 @@ void setSignalEditors(const SignalEditors& editors);
 // 16..30 of the new state. It starts at 1 and is never seeded.
 namespace noise {
 std::uint32_t draw();
-void reset(std::uint32_t state = 1); // tests
+std::uint32_t state();
+void reset(std::uint32_t state = 1);
 } // namespace noise
 
 // The process-wide registry of one prototype per kind, in the fixed order
