@@ -3,49 +3,17 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
-#include <atomic>
-#include <cerrno>
+#include "files.h"
+
 #include <charconv>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
+#include <deque>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
 
 namespace {
-
-// One line of the file, with its own line break (empty for a last line
-// without one). Lines are kept byte for byte; only the line of the key being
-// written is replaced or inserted.
-struct Line {
-    std::string_view text;
-    std::string_view brk;
-};
-
-std::vector<Line> splitLines(std::string_view data) {
-    std::vector<Line> lines;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        std::size_t end = pos;
-        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        std::size_t next = end;
-        if (next < data.size()) {
-            if (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n')
-                next += 2;
-            else
-                next += 1;
-        }
-        lines.push_back({data.substr(pos, end - pos), data.substr(end, next - end)});
-        pos = next;
-    }
-    return lines;
-}
 
 bool blankChar(char c) {
     return c == ' ' || c == '\t';
@@ -105,129 +73,156 @@ std::string quoteForFile(std::string_view v) {
     return std::string(v);
 }
 
-// Where a key sits in the file: the first section of that name, and in it
-// the first key of that name.
-struct Location {
-    bool sectionFound = false;
-    std::size_t afterSection = 0; // index after the section's last non-blank line
-    bool keyFound = false;
-    std::size_t keyLine = 0;
-    std::string_view value;
+// The key used to find a section or key: each byte in upper case, so that two
+// names are equal exactly when equalsNoCase1251 says so.
+std::string folded(std::string_view name) {
+    std::string out(name.size(), '\0');
+    for (std::size_t i = 0; i < name.size(); ++i)
+        out[i] = toUpper1251(name[i]);
+    return out;
+}
+
+} // namespace
+
+// A parsed INI file. Lines are kept byte for byte with their own line breaks;
+// only the lines of keys written are replaced or inserted. The file is split
+// into blocks, each a section header with the lines up to the next header
+// (the first block holds what comes before any header); only the first
+// section of a name and the first key of a name in it count.
+class IniDocument {
+public:
+    explicit IniDocument(std::string data) : data_(std::move(data)) { parse(); }
+    IniDocument(const IniDocument&) = delete; // lines point into data_
+    IniDocument& operator=(const IniDocument&) = delete;
+
+    const std::string_view* find(std::string_view section, std::string_view key) const {
+        const auto s = sections_.find(folded(section));
+        if (s == sections_.end())
+            return nullptr;
+        const Block& block = blocks_[s->second];
+        const auto k = block.keys.find(folded(key));
+        return k == block.keys.end() ? nullptr : &block.values[k->second];
+    }
+
+    void set(std::string_view section, std::string_view key, std::string_view value) {
+        std::string sectionKey = folded(section);
+        auto s = sections_.find(sectionKey);
+        if (s == sections_.end()) {
+            Block block;
+            block.lines.push_back({own("[" + std::string(section) + "]"), newline_});
+            block.values.emplace_back();
+            blocks_.push_back(std::move(block));
+            s = sections_.emplace(std::move(sectionKey), blocks_.size() - 1).first;
+        }
+        Block& block = blocks_[s->second];
+        std::string keyName = folded(key);
+        const auto k = block.keys.find(keyName);
+        if (k != block.keys.end()) {
+            // Keep the key's own spelling and the line's break.
+            Line& line = block.lines[k->second];
+            std::string_view spelling;
+            std::string_view old;
+            keyOf(line.text, spelling, old);
+            line.text = own(std::string(spelling) + "=" + quoteForFile(value));
+            block.values[k->second] = valueOf(line.text);
+            return;
+        }
+        // After the section's last non-blank line; only blank lines move down.
+        const std::size_t at = block.lastNonBlank + 1;
+        const std::string_view text = own(std::string(key) + "=" + quoteForFile(value));
+        block.lines.insert(block.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                           Line{text, newline_});
+        block.values.insert(block.values.begin() + static_cast<std::ptrdiff_t>(at), valueOf(text));
+        block.keys.emplace(std::move(keyName), at);
+        block.lastNonBlank = at;
+    }
+
+    std::string text() const {
+        std::size_t size = 0;
+        for (const Block& block : blocks_)
+            for (const Line& line : block.lines)
+                size += line.text.size() + 2;
+        std::string out;
+        out.reserve(size);
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            const auto& lines = blocks_[b].lines;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                out += lines[i].text;
+                // A last line without a break gets one when something follows it.
+                const bool last = b + 1 == blocks_.size() && i + 1 == lines.size();
+                out += lines[i].brk.empty() && !last ? newline_ : lines[i].brk;
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Line {
+        std::string_view text;
+        std::string_view brk;
+    };
+    struct Block {
+        std::vector<Line> lines;
+        std::vector<std::string_view> values;              // raw value of each key line
+        std::unordered_map<std::string, std::size_t> keys; // first line of each key
+        std::size_t lastNonBlank = 0;
+    };
+
+    static std::string_view valueOf(std::string_view line) {
+        std::string_view key;
+        std::string_view value;
+        return keyOf(line, key, value) ? value : std::string_view();
+    }
+
+    std::string_view own(std::string text) {
+        owned_.push_back(std::move(text));
+        return owned_.back();
+    }
+
+    void parse() {
+        const std::string_view data = data_;
+        bool newlineSeen = false;
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            std::size_t end = pos;
+            while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+                ++end;
+            std::size_t next = end;
+            if (next < data.size())
+                next +=
+                    data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n' ? 2 : 1;
+            const Line line{data.substr(pos, end - pos), data.substr(end, next - end)};
+            pos = next;
+            if (!newlineSeen && !line.brk.empty()) {
+                newline_ = line.brk;
+                newlineSeen = true;
+            }
+            std::string_view name;
+            if (sectionOf(line.text, name)) {
+                blocks_.emplace_back();
+                sections_.emplace(folded(name), blocks_.size() - 1);
+            }
+            Block& block = blocks_.back();
+            std::string_view key;
+            std::string_view value;
+            const bool isKey = block.lines.empty() ? false : keyOf(line.text, key, value);
+            if (isKey)
+                block.keys.emplace(folded(key), block.lines.size());
+            if (!trim(line.text).empty())
+                block.lastNonBlank = block.lines.size();
+            block.lines.push_back(line);
+            block.values.push_back(isKey ? value : std::string_view());
+        }
+    }
+
+    std::string data_;
+    std::deque<std::string> owned_; // text of the lines written
+    std::vector<Block> blocks_{1};  // the first: what comes before any section
+    std::unordered_map<std::string, std::size_t> sections_; // first block of each name
+    std::string_view newline_ = "\n";
 };
 
-Location locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
-    Location loc;
-    bool inside = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view name;
-        if (sectionOf(lines[i].text, name)) {
-            if (inside)
-                break; // only the first section of that name counts
-            if (equalsNoCase1251(name, section)) {
-                inside = true;
-                loc.sectionFound = true;
-                loc.afterSection = i + 1;
-            }
-            continue;
-        }
-        if (!inside)
-            continue;
-        if (!trim(lines[i].text).empty())
-            loc.afterSection = i + 1;
-        std::string_view k;
-        std::string_view v;
-        if (!loc.keyFound && keyOf(lines[i].text, k, v) && equalsNoCase1251(k, key)) {
-            loc.keyFound = true;
-            loc.keyLine = i;
-            loc.value = v;
-        }
-    }
-    return loc;
-}
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult readWholeFile(const std::string& file, std::string& out) {
-    out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Writes `data` to a new file beside `target`, flushes it to the disk and
-// renames it over `target`: readers see the old file or the new one, never a
-// part of either.
-bool replaceFile(const std::string& target, const std::string& data, const struct stat* old) {
-    std::string path = target;
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        path = real; // write through a symbolic link, keeping the link
-        std::free(real);
-    }
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-    bool ok = writeAll(fd, data);
-    if (ok && old != nullptr)
-        (void)::fchmod(fd, old->st_mode & 07777);
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
+namespace {
 
 bool hasLineBreakOrNul(std::string_view s) {
     for (char c : s)
@@ -252,83 +247,101 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
 
 std::string GetProfileString(const std::string& file, std::string_view section,
                              std::string_view key, std::string_view fallback) {
-    std::string data;
-    if (readWholeFile(file, data) != ReadResult::Ok)
-        return std::string(fallback.substr(0, kProfileValueMax));
-    const Location loc = locate(splitLines(data), section, key);
-    if (!loc.keyFound)
-        return std::string(fallback.substr(0, kProfileValueMax));
-    return unquote(loc.value);
+    try {
+        std::string data;
+        if (files::readWhole(file, data) == files::ReadResult::Ok) {
+            const IniDocument doc(std::move(data));
+            if (const std::string_view* value = doc.find(section, key))
+                return unquote(*value);
+        }
+    } catch (...) {
+        // Out of memory: the default, as for an unreadable file.
+    }
+    return std::string(fallback.substr(0, kProfileValueMax));
 }
 
 bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
     try {
-        if (file.empty() || !writable(section, key, value))
-            return false;
-        std::string data;
-        struct stat st {};
-        const struct stat* old = nullptr;
-        switch (readWholeFile(file, data)) {
-        case ReadResult::Failed:
-            return false; // never replace a file we could not read
-        case ReadResult::Ok:
-            if (::stat(file.c_str(), &st) == 0)
-                old = &st;
-            break;
-        case ReadResult::Missing:
-            break;
-        }
-        const std::vector<Line> lines = splitLines(data);
-        const Location loc = locate(lines, section, key);
-
-        std::string_view newline = "\n";
-        for (const Line& l : lines)
-            if (!l.brk.empty()) {
-                newline = l.brk;
-                break;
-            }
-        std::vector<Line> edited = lines;
-        std::string replaced;
-        const std::string keyLine = std::string(key) + "=" + quoteForFile(value);
-        const std::string header = "[" + std::string(section) + "]";
-        if (loc.keyFound) {
-            // Keep the key's own spelling and the line's break.
-            std::string_view k;
-            std::string_view v;
-            keyOf(lines[loc.keyLine].text, k, v);
-            replaced = std::string(k) + "=" + quoteForFile(value);
-            edited[loc.keyLine].text = replaced;
-        } else if (loc.sectionFound) {
-            edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(loc.afterSection),
-                          Line{keyLine, newline});
-        } else {
-            edited.push_back(Line{header, newline});
-            edited.push_back(Line{keyLine, newline});
-        }
-        std::string out;
-        out.reserve(data.size() + keyLine.size() + header.size() + 8);
-        for (std::size_t i = 0; i < edited.size(); ++i) {
-            out += edited[i].text;
-            // A last line without a break gets one when something follows it.
-            out += edited[i].brk.empty() && i + 1 < edited.size() ? newline : edited[i].brk;
-        }
-        return replaceFile(file, out, old);
+        return WriteProfileStrings(
+            file, {ProfileEntry{std::string(section), std::string(key), std::string(value)}});
     } catch (...) {
         return false;
     }
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view fallback) const {
-    return GetProfileString(file_, section, key, fallback);
+bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+    try {
+        if (file.empty())
+            return false;
+        for (const ProfileEntry& e : entries)
+            if (!writable(e.section, e.key, e.value))
+                return false;
+        std::string data;
+        if (files::readWhole(file, data) == files::ReadResult::Failed)
+            return false; // never replace a file we could not read
+        IniDocument doc(std::move(data));
+        for (const ProfileEntry& e : entries)
+            doc.set(e.section, e.key, e.value);
+        return files::replaceWhole(file, doc.text());
+    } catch (...) {
+        return false;
+    }
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!WriteProfileString(file_, section, key, value))
+TIniFile::TIniFile(std::string fileName) : file_(std::move(fileName)) {}
+
+TIniFile::~TIniFile() = default;
+
+const IniDocument& TIniFile::document() const {
+    if (!cache_) {
+        std::string data;
+        if (files::readWhole(file_, data) != files::ReadResult::Ok)
+            data.clear();
+        cache_ = std::make_unique<IniDocument>(std::move(data));
+        for (const ProfileEntry& e : pending_)
+            cache_->set(e.section, e.key, e.value);
+    }
+    return *cache_;
+}
+
+void TIniFile::BeginUpdate() {
+    updating_ = true;
+}
+
+void TIniFile::UpdateFile() {
+    std::vector<ProfileEntry> entries;
+    entries.swap(pending_);
+    updating_ = false;
+    cache_.reset(); // read the file as written from here on
+    if (!entries.empty() && !WriteProfileStrings(file_, entries))
         throw IniWriteError("Unable to write to " + file_);
 }
 
+void TIniFile::put(std::string_view section, std::string_view key, std::string_view value) {
+    if (!writable(section, key, value))
+        throw IniWriteError("Unable to write to " + file_);
+    if (!updating_) {
+        cache_.reset();
+        if (!WriteProfileString(file_, section, key, value))
+            throw IniWriteError("Unable to write to " + file_);
+        return;
+    }
+    pending_.push_back({std::string(section), std::string(key), std::string(value)});
+    if (cache_)
+        cache_->set(section, key, value);
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view fallback) const {
+    if (const std::string_view* value = document().find(section, key))
+        return unquote(*value);
+    return std::string(fallback.substr(0, kProfileValueMax));
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    put(section, key, value);
+}
 std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
                                    std::int32_t fallback) const {
     const std::string text = ReadString(section, key, "");
