@@ -148,7 +148,9 @@ void readConfiguration(CTolvex& plugin, const std::string& fileName) {
 void writeConfiguration(const CTolvex& plugin, const std::string& fileName) {
     if (fileName.empty())
         return;
+    // One transaction: the file is replaced once, with every key of the save.
     TIniFile ini(fileName);
+    ini.BeginUpdate();
     ini.WriteInteger("common", "Count", static_cast<std::int32_t>(plugin.channels.size()));
     for (std::size_t n = 0; n < plugin.channels.size(); ++n) {
         const CVirtualChannel& channel = *plugin.channels[n];
@@ -158,6 +160,7 @@ void writeConfiguration(const CTolvex& plugin, const std::string& fileName) {
         ini.WriteString(section, "Formula", channel.signal->kindName());
         channel.signal->save(ini, section + "formula");
     }
+    ini.UpdateFile();
 }
 
 } // namespace config
