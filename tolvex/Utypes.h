@@ -103,6 +103,8 @@ public:
     void range(float& upper, float& lower) const override;
 };
 
+struct LoadBounds;
+
 // The sum of its parts, which may be composites themselves.
 class CompositeSignal final : public Signal {
 public:
@@ -112,9 +114,6 @@ public:
 
     std::vector<std::unique_ptr<Signal>> parts;
 
-    // load reads at most this many parts, whatever "PartsCount" says.
-    static constexpr std::int32_t kMaxParts = 10000;
-
     bool edit() override;
     double value(float t) const override;
     std::string kindName() const override;
@@ -123,6 +122,22 @@ public:
     void save(TIniFile& ini, const std::string& section) const override;
     void load(TIniFile& ini, const std::string& section) override;
     void range(float& upper, float& lower) const override;
+
+    // load within the bounds of one whole loading, `depth` this composite's
+    // nesting (1 for a channel's own signal).
+    void load(TIniFile& ini, const std::string& section, LoadBounds& bounds, int depth);
+};
+
+// The bounds of one loading against hostile files. Parts and channels stored
+// in sections of their own always load, so that a file the module wrote loads
+// whole; those a count claims without a section (which load with defaults)
+// share one budget; composites nest at most kMaxDepth deep. What a bound cuts
+// is noted, one line each.
+struct LoadBounds {
+    static constexpr std::size_t kMaxDefaulted = 65536;
+    static constexpr int kMaxDepth = 64;
+    std::size_t defaultedLeft = kMaxDefaulted;
+    std::vector<std::string> cuts; // 1251
 };
 
 // The composite editor, reached through this seam so that signals know

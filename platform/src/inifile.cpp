@@ -5,8 +5,10 @@
 
 #include "files.h"
 
+#include <algorithm>
 #include <charconv>
 #include <deque>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -95,36 +97,42 @@ public:
     IniDocument(const IniDocument&) = delete; // lines point into data_
     IniDocument& operator=(const IniDocument&) = delete;
 
-    const std::string_view* find(std::string_view section, std::string_view key) const {
+    // The raw value of the key, or nothing.
+    std::optional<std::string_view> find(std::string_view section, std::string_view key) const {
         const auto s = sections_.find(folded(section));
         if (s == sections_.end())
-            return nullptr;
-        const Block& block = blocks_[s->second];
-        const auto k = block.keys.find(folded(key));
-        return k == block.keys.end() ? nullptr : &block.values[k->second];
+            return std::nullopt;
+        const auto k = keys_.find(KeyId{s->second, folded(key)});
+        if (k == keys_.end())
+            return std::nullopt;
+        std::string_view spelling;
+        std::string_view value;
+        keyOf(blocks_[s->second].lines[k->second].text, spelling, value);
+        return value;
+    }
+
+    bool hasSection(std::string_view section) const {
+        return sections_.find(folded(section)) != sections_.end();
     }
 
     void set(std::string_view section, std::string_view key, std::string_view value) {
         std::string sectionKey = folded(section);
         auto s = sections_.find(sectionKey);
         if (s == sections_.end()) {
-            Block block;
-            block.lines.push_back({own("[" + std::string(section) + "]"), newline_});
-            block.values.emplace_back();
-            blocks_.push_back(std::move(block));
+            blocks_.emplace_back();
+            blocks_.back().lines.push_back({own("[" + std::string(section) + "]"), newline_});
             s = sections_.emplace(std::move(sectionKey), blocks_.size() - 1).first;
         }
         Block& block = blocks_[s->second];
-        std::string keyName = folded(key);
-        const auto k = block.keys.find(keyName);
-        if (k != block.keys.end()) {
+        KeyId id{s->second, folded(key)};
+        const auto k = keys_.find(id);
+        if (k != keys_.end()) {
             // Keep the key's own spelling and the line's break.
             Line& line = block.lines[k->second];
             std::string_view spelling;
             std::string_view old;
             keyOf(line.text, spelling, old);
             line.text = own(std::string(spelling) + "=" + quoteForFile(value));
-            block.values[k->second] = valueOf(line.text);
             return;
         }
         // After the section's last non-blank line; only blank lines move down.
@@ -132,8 +140,7 @@ public:
         const std::string_view text = own(std::string(key) + "=" + quoteForFile(value));
         block.lines.insert(block.lines.begin() + static_cast<std::ptrdiff_t>(at),
                            Line{text, newline_});
-        block.values.insert(block.values.begin() + static_cast<std::ptrdiff_t>(at), valueOf(text));
-        block.keys.emplace(std::move(keyName), at);
+        keys_.emplace(std::move(id), at);
         block.lastNonBlank = at;
     }
 
@@ -163,16 +170,19 @@ private:
     };
     struct Block {
         std::vector<Line> lines;
-        std::vector<std::string_view> values;              // raw value of each key line
-        std::unordered_map<std::string, std::size_t> keys; // first line of each key
         std::size_t lastNonBlank = 0;
     };
-
-    static std::string_view valueOf(std::string_view line) {
-        std::string_view key;
-        std::string_view value;
-        return keyOf(line, key, value) ? value : std::string_view();
-    }
+    // A key of a block, by its folded name.
+    struct KeyId {
+        std::size_t block;
+        std::string name;
+        bool operator==(const KeyId&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const KeyId& id) const {
+            return std::hash<std::string>()(id.name) ^ (id.block * 0x9E3779B97F4A7C15ull);
+        }
+    };
 
     std::string_view own(std::string text) {
         owned_.push_back(std::move(text));
@@ -181,6 +191,10 @@ private:
 
     void parse() {
         const std::string_view data = data_;
+        const std::size_t estimate =
+            static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n') +
+                                     std::count(data.begin(), data.end(), '\r'));
+        keys_.reserve(estimate);
         bool newlineSeen = false;
         std::size_t pos = 0;
         while (pos < data.size()) {
@@ -205,13 +219,12 @@ private:
             Block& block = blocks_.back();
             std::string_view key;
             std::string_view value;
-            const bool isKey = block.lines.empty() ? false : keyOf(line.text, key, value);
-            if (isKey)
-                block.keys.emplace(folded(key), block.lines.size());
+            // Keys before the first section belong to none.
+            if (blocks_.size() > 1 && !block.lines.empty() && keyOf(line.text, key, value))
+                keys_.emplace(KeyId{blocks_.size() - 1, folded(key)}, block.lines.size());
             if (!trim(line.text).empty())
                 block.lastNonBlank = block.lines.size();
             block.lines.push_back(line);
-            block.values.push_back(isKey ? value : std::string_view());
         }
     }
 
@@ -219,6 +232,7 @@ private:
     std::deque<std::string> owned_; // text of the lines written
     std::vector<Block> blocks_{1};  // the first: what comes before any section
     std::unordered_map<std::string, std::size_t> sections_; // first block of each name
+    std::unordered_map<KeyId, std::size_t, KeyHash> keys_;  // first line of each key
     std::string_view newline_ = "\n";
 };
 
@@ -251,7 +265,7 @@ std::string GetProfileString(const std::string& file, std::string_view section,
         std::string data;
         if (files::readWhole(file, data) == files::ReadResult::Ok) {
             const IniDocument doc(std::move(data));
-            if (const std::string_view* value = doc.find(section, key))
+            if (const auto value = doc.find(section, key))
                 return unquote(*value);
         }
     } catch (...) {
@@ -332,9 +346,13 @@ void TIniFile::put(std::string_view section, std::string_view key, std::string_v
         cache_->set(section, key, value);
 }
 
+bool TIniFile::SectionExists(std::string_view section) const {
+    return document().hasSection(section);
+}
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view fallback) const {
-    if (const std::string_view* value = document().find(section, key))
+    if (const auto value = document().find(section, key))
         return unquote(*value);
     return std::string(fallback.substr(0, kProfileValueMax));
 }

@@ -61,6 +61,8 @@ public:
     // stays whole and the collected keys are dropped.
     void UpdateFile();
 
+    // True when the file has a section of that name.
+    bool SectionExists(std::string_view section) const;
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view fallback) const;
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
