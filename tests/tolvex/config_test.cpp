@@ -6,7 +6,10 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testing_tolvex;
 using namespace platform::literals;
@@ -94,6 +97,57 @@ TEST_F(Saving, UnwritableFileStopsWithItsMessage) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Unable to write to " + file);
     EXPECT_EQ(boxes[0].caption, "Error!");
+}
+
+TEST_F(Saving, ASettingsFileThatCannotBeWrittenStillLetsTheConfigurationBeSaved) {
+    addChannel("A", 10.0f);
+    const std::string blocker = path("blocker");
+    write(blocker, "a file, not a folder");
+    const std::string settings = blocker + "/Tolvex.ini";
+    ::setenv("TOLVEX_INI", settings.c_str(), 1);
+    const std::string file = path("saved.res");
+    plugin->mainFrame()->SaveConfiguration(file);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + settings);
+    EXPECT_NE(read(file).find("Name=A"), std::string::npos);
+}
+
+// A save killed at any moment leaves the old file or the new one, never a mix.
+TEST_F(Saving, ASaveKilledPartWayLeavesTheOldOrTheNewFile) {
+    std::vector<tolvex::LevelSignal*> levels;
+    for (int i = 0; i < 50; ++i) {
+        auto level = std::make_unique<tolvex::LevelSignal>();
+        levels.push_back(level.get());
+        addChannel("C" + std::to_string(i), 10.0f, std::move(level));
+    }
+    const std::string file = path("killed.res");
+    auto setAll = [&](float value) {
+        for (auto* level : levels)
+            level->Level = value;
+    };
+    setAll(1.0f);
+    plugin->mainFrame()->SaveConfiguration(file);
+    const std::string ones = read(file);
+    setAll(2.0f);
+    plugin->mainFrame()->SaveConfiguration(file);
+    const std::string twos = read(file);
+    ASSERT_NE(ones, twos);
+    for (int delay : {5, 20, 60}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (float value = 1.0f;; value = 3.0f - value) {
+                setAll(value);
+                plugin->mainFrame()->SaveConfiguration(file);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(delay) * 1000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const std::string after = read(file);
+        EXPECT_TRUE(after == ones || after == twos) << "killed after " << delay << " ms";
+    }
 }
 
 TEST_F(Loading, SectionsWithoutNameOrFormulaTakeTheirDefaults) {
