@@ -74,6 +74,8 @@ TMainFrm::TMainFrm() {
         view_ = mainViewMaker()(*this);
     if (!view_)
         view_ = std::make_unique<MainViewState>();
+    // The hover poll runs for the whole life of the window, in every view.
+    view_->setTimerEnabled(WindowTimer::Hover, true);
 }
 
 TMainFrm::~TMainFrm() = default;
