@@ -112,10 +112,15 @@ std::vector<std::string> readConfiguration(CTolvex& plugin, const std::string& f
 std::string cutsMessage(const std::vector<std::string>& cuts) {
     constexpr std::size_t kShown = 10;
     std::string text = "Конфигурация загружена не полностью:"_w;
-    for (std::size_t i = 0; i < cuts.size() && i < kShown; ++i)
-        text += "\n" + cuts[i];
-    if (cuts.size() > kShown)
-        text += "\n" + ("и ещё "_w + std::to_string(cuts.size() - kShown));
+    for (std::size_t i = 0; i < cuts.size() && i < kShown; ++i) {
+        text += '\n';
+        text += cuts[i];
+    }
+    if (cuts.size() > kShown) {
+        text += '\n';
+        text += "и ещё "_w;
+        text += std::to_string(cuts.size() - kShown);
+    }
     return text;
 }
 

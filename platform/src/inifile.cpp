@@ -70,9 +70,14 @@ std::string quoteForFile(std::string_view v) {
     const bool outerBlank = !v.empty() && (blankChar(v.front()) || blankChar(v.back()));
     const bool looksQuoted =
         v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    if (outerBlank || looksQuoted)
-        return "\"" + std::string(v) + "\"";
-    return std::string(v);
+    std::string out;
+    if (!outerBlank && !looksQuoted)
+        return out.assign(v);
+    out.reserve(v.size() + 2);
+    out += '"';
+    out += v;
+    out += '"';
+    return out;
 }
 
 // The key used to find a section or key: each byte in upper case, so that two
@@ -120,7 +125,12 @@ public:
         auto s = sections_.find(sectionKey);
         if (s == sections_.end()) {
             blocks_.emplace_back();
-            blocks_.back().lines.push_back({own("[" + std::string(section) + "]"), newline_});
+            std::string header;
+            header.reserve(section.size() + 2);
+            header += '[';
+            header += section;
+            header += ']';
+            blocks_.back().lines.push_back({own(std::move(header)), newline_});
             s = sections_.emplace(std::move(sectionKey), blocks_.size() - 1).first;
         }
         Block& block = blocks_[s->second];
