@@ -1,6 +1,7 @@
 // Saving and loading a configuration of 1000 channels through the main
 // window's commands, against the reference host, on the machine's temporary
 // folder (with its real flushes to the disk).
+#include "Editors.h"
 #include "Tolvex.h"
 #include "Umainfrm.h"
 #include "Utypes.h"
@@ -30,6 +31,7 @@ public:
         ::setenv("TOLVEX_INI", (dir_ + "/Tolvex.ini").c_str(), 1);
         host.options().recordCalls = false;
         host.options().keepSamples = false;
+        tolvex::installEditors();
         plugin = new tolvex::CTolvex();
         tolvex::setCurrentPlugin(plugin);
         plugin->create(module.recorder());
@@ -93,7 +95,7 @@ void SaveThousandChannels(benchmark::State& state) {
     ConfigBench bench;
     bench.fill();
     for (auto _ : state)
-        bench.plugin->mainFrame()->SaveConfiguration(bench.file_);
+        tolvex::mainForm(*bench.plugin)->SaveConfiguration(bench.file_);
     state.SetItemsProcessed(state.iterations() * kChannels);
 }
 BENCHMARK(SaveThousandChannels)->Unit(benchmark::kMillisecond);
@@ -102,10 +104,10 @@ BENCHMARK(SaveThousandChannels)->Unit(benchmark::kMillisecond);
 void LoadThousandChannels(benchmark::State& state) {
     ConfigBench bench;
     bench.fill();
-    bench.plugin->mainFrame()->SaveConfiguration(bench.file_);
+    tolvex::mainForm(*bench.plugin)->SaveConfiguration(bench.file_);
     bench.clear();
     for (auto _ : state) {
-        bench.plugin->mainFrame()->LoadConfiguration(bench.file_);
+        tolvex::mainForm(*bench.plugin)->LoadConfiguration(bench.file_);
         state.PauseTiming();
         if (bench.plugin->channels.size() != kChannels)
             state.SkipWithError("the configuration did not load whole");
