@@ -66,7 +66,13 @@ void writeCurrentFile(const std::string& fileName) {
         std::error_code ignored;
         std::filesystem::create_directories(path.parent_path(), ignored);
     }
-    TIniFile(path.string()).WriteString("common", "CurCFGFile", fileName);
+    TIniFile settings(path.string());
+    // Every load and save names the file; most name the one already there, and
+    // then there is nothing to write (nor to flush to the disk).
+    const std::string absent(1, '\0'); // no value read can be this
+    if (settings.ReadString("common", "CurCFGFile", absent) == fileName)
+        return;
+    settings.WriteString("common", "CurCFGFile", fileName);
 }
 
 std::vector<std::string> readConfiguration(CTolvex& plugin, const std::string& fileName) {
