@@ -59,6 +59,10 @@ void setViewLayerMaker(ViewLayerMaker maker);
 // for the Qt views whatever the environment says.
 bool guiWanted();
 
+// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp;
+// false on Windows, which has no Qt views).
+bool screenAvailable();
+
 } // namespace ui
 
 // Dialog template 2101: caption, size in dialog units, font and two buttons.

@@ -3,7 +3,7 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
-#include "files.h"
+#include "system.h"
 
 #include <algorithm>
 #include <charconv>
@@ -190,7 +190,9 @@ private:
     };
     struct KeyHash {
         std::size_t operator()(const KeyId& id) const {
-            return std::hash<std::string>()(id.name) ^ (id.block * 0x9E3779B97F4A7C15ull);
+            // Spread the block index over the word (a golden-ratio multiple).
+            constexpr std::size_t spread = static_cast<std::size_t>(0x9E3779B97F4A7C15ull);
+            return std::hash<std::string>()(id.name) ^ (id.block * spread);
         }
     };
 
@@ -269,11 +271,11 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
 
 } // namespace
 
-std::string GetProfileString(const std::string& file, std::string_view section,
-                             std::string_view key, std::string_view fallback) {
+std::string readProfileString(const std::string& file, std::string_view section,
+                              std::string_view key, std::string_view fallback) {
     try {
         std::string data;
-        if (files::readWhole(file, data) == files::ReadResult::Ok) {
+        if (sys::readFile(file, data) == sys::ReadResult::Ok) {
             const IniDocument doc(std::move(data));
             if (const auto value = doc.find(section, key))
                 return unquote(*value);
@@ -284,17 +286,17 @@ std::string GetProfileString(const std::string& file, std::string_view section,
     return std::string(fallback.substr(0, kProfileValueMax));
 }
 
-bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
+bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
     try {
-        return WriteProfileStrings(
+        return writeProfileStrings(
             file, {ProfileEntry{std::string(section), std::string(key), std::string(value)}});
     } catch (...) {
         return false;
     }
 }
 
-bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
     try {
         if (file.empty())
             return false;
@@ -302,15 +304,23 @@ bool WriteProfileStrings(const std::string& file, const std::vector<ProfileEntry
             if (!writable(e.section, e.key, e.value))
                 return false;
         std::string data;
-        if (files::readWhole(file, data) == files::ReadResult::Failed)
+        if (sys::readFile(file, data) == sys::ReadResult::Failed)
             return false; // never replace a file we could not read
         IniDocument doc(std::move(data));
         for (const ProfileEntry& e : entries)
             doc.set(e.section, e.key, e.value);
-        return files::replaceWhole(file, doc.text());
+        return sys::replaceFile(file, doc.text());
     } catch (...) {
         return false;
     }
+}
+
+std::string profileFilePath(const std::string& fileName, const std::string& program,
+                            const char* overrideVariable) {
+    std::string path;
+    if (overrideVariable != nullptr && sys::environmentValue(overrideVariable, path))
+        return path;
+    return sys::profileFolder(program) + fileName;
 }
 
 TIniFile::TIniFile(std::string fileName) : file_(std::move(fileName)) {}
@@ -320,7 +330,7 @@ TIniFile::~TIniFile() = default;
 const IniDocument& TIniFile::document() const {
     if (!cache_) {
         std::string data;
-        if (files::readWhole(file_, data) != files::ReadResult::Ok)
+        if (sys::readFile(file_, data) != sys::ReadResult::Ok)
             data.clear();
         cache_ = std::make_unique<IniDocument>(std::move(data));
         for (const ProfileEntry& e : pending_)
@@ -338,7 +348,7 @@ void TIniFile::UpdateFile() {
     entries.swap(pending_);
     updating_ = false;
     cache_.reset(); // read the file as written from here on
-    if (!entries.empty() && !WriteProfileStrings(file_, entries))
+    if (!entries.empty() && !writeProfileStrings(file_, entries))
         throw IniWriteError("Unable to write to " + file_);
 }
 
@@ -347,7 +357,7 @@ void TIniFile::put(std::string_view section, std::string_view key, std::string_v
         throw IniWriteError("Unable to write to " + file_);
     if (!updating_) {
         cache_.reset();
-        if (!WriteProfileString(file_, section, key, value))
+        if (!writeProfileString(file_, section, key, value))
             throw IniWriteError("Unable to write to " + file_);
         return;
     }

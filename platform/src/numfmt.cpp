@@ -1,5 +1,7 @@
 #include "platform/numfmt.h"
 
+#include "system.h"
+
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -18,7 +20,7 @@ char decimalSeparator() {
     const char forced = gOverride.load(std::memory_order_relaxed);
     if (forced != 0)
         return forced;
-    static const char fromLocale = detail::userDecimalSeparator();
+    static const char fromLocale = sys::userDecimalSeparator();
     return fromLocale;
 }
 

@@ -7,15 +7,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <utility>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#ifndef _WIN32
 // Under LeakSanitizer: the C library's newlocale keeps the LOCPATH search
 // list it builds (only the locale test sets LOCPATH).
 extern "C" const char* __lsan_default_suppressions();
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
     return "leak:__argz_add_sep\n";
 }
+#endif
 
 using platform::FloatToStr;
 using platform::StrToFloat;
@@ -132,6 +136,7 @@ TEST_F(NumFmt, SeparatorComesFromTheLocaleUnlessSet) {
     EXPECT_TRUE(fromLocale == '.' || fromLocale == ',');
 }
 
+#ifndef _WIN32
 // The separator comes from the C library's data of the locale, never from a
 // guess by language; a locale that is not installed gives '.'.
 TEST_F(NumFmt, LocaleSeparatorComesFromTheLocalesOwnData) {
@@ -177,3 +182,4 @@ TEST_F(NumFmt, LocaleSeparatorComesFromTheLocalesOwnData) {
     if (!built)
         GTEST_SKIP() << "localedef could not build the test locales";
 }
+#endif

@@ -1,6 +1,6 @@
 // Number to text and text to number, with the decimal separator of the user's
-// locale (read once from the system's locale data, never by changing the
-// process's locale).
+// settings (read once: the regional settings on Windows, the C library's data
+// of the user's locale elsewhere; never by changing the process's locale).
 #pragma once
 
 #include <string>
@@ -23,8 +23,6 @@ std::string FloatToStr(double value);
 bool StrToFloat(std::string_view text, double& value);
 
 namespace detail {
-// The separator of the user's locale setting; each system asks it its own way.
-char userDecimalSeparator();
 #if !defined(_WIN32)
 // The separator in the C library's data of a locale name such as
 // "ru_RU.UTF-8" ("" is the user's setting); '.' when it is not installed.

@@ -21,8 +21,4 @@ char detail::separatorForLocaleName(const std::string& name) {
     return c == ',' ? ',' : '.';
 }
 
-char detail::userDecimalSeparator() {
-    return separatorForLocaleName("");
-}
-
 } // namespace platform

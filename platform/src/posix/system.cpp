@@ -1,14 +1,83 @@
-#include "../files.h"
+// The platform layer's system services on POSIX systems.
+#include "../system.h"
+
+#include "platform/numfmt.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform::files {
+namespace platform::sys {
+
+std::uint64_t ticks64() {
+    timespec ts{};
+#ifdef CLOCK_BOOTTIME
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+#else
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+#endif
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+std::uint32_t ticks32() {
+    return static_cast<std::uint32_t>(ticks64());
+}
+
+// The C library takes the user's locale for LC_NUMERIC from LC_ALL, then
+// LC_NUMERIC, then LANG.
+char userDecimalSeparator() {
+    return detail::separatorForLocaleName("");
+}
+
+bool environmentValue(const char* name, std::string& value) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0')
+        return false;
+    value = v;
+    return true;
+}
+
+std::string profileFolder(const std::string& program) {
+    std::string base;
+    if (environmentValue("XDG_CONFIG_HOME", base) && base.front() == '/')
+        return base + "/" + program + "/";
+    if (environmentValue("HOME", base) && base.front() == '/')
+        return base + "/.config/" + program + "/";
+    return {};
+}
+
+ReadResult readFile(const std::string& file, std::string& out) {
+    out.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadResult::Failed;
+    }
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return ReadResult::Failed;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ReadResult::Ok;
+}
 
 namespace {
 
@@ -59,45 +128,19 @@ bool rewriteInPlace(const std::string& path, const std::string& data) {
 
 } // namespace
 
-ReadResult readWhole(const std::string& file, std::string& out) {
-    out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
-bool replaceWhole(const std::string& file, const std::string& data) {
-    if (file.empty())
+// A temporary file in the same folder, flushed, renamed over the file, the
+// folder flushed. When the folder cannot take a temporary file but the file
+// itself is writable, the file is rewritten in place instead.
+bool replaceFile(const std::string& target, const std::string& data) {
+    if (target.empty())
         return false;
-    std::string path = file;
-    if (char* real = ::realpath(file.c_str(), nullptr)) {
+    std::string path = target;
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
         path = real; // write through a symbolic link, keeping the link
         std::free(real);
     }
     struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
-
+    const bool hadOld = ::stat(path.c_str(), &old) == 0;
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
@@ -105,7 +148,7 @@ bool replaceWhole(const std::string& file, const std::string& data) {
         temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            if (existed && (errno == EACCES || errno == EPERM))
+            if (hadOld && (errno == EACCES || errno == EPERM))
                 return rewriteInPlace(path, data);
             return false;
         }
@@ -113,7 +156,7 @@ bool replaceWhole(const std::string& file, const std::string& data) {
     if (fd < 0)
         return false;
     bool ok = writeAllAt(fd, data);
-    if (ok && existed)
+    if (ok && hadOld)
         (void)::fchmod(fd, old.st_mode & 07777);
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
@@ -126,4 +169,4 @@ bool replaceWhole(const std::string& file, const std::string& data) {
     return true;
 }
 
-} // namespace platform::files
+} // namespace platform::sys
