@@ -5,41 +5,17 @@
 
 #include "system.h"
 
+#include <algorithm>
 #include <charconv>
+#include <deque>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
 
 namespace {
-
-// One line of the file, with its own line break (empty for a last line
-// without one). Lines are kept byte for byte; only the line of the key being
-// written is replaced or inserted.
-struct Line {
-    std::string_view text;
-    std::string_view brk;
-};
-
-std::vector<Line> splitLines(std::string_view data) {
-    std::vector<Line> lines;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        std::size_t end = pos;
-        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        std::size_t next = end;
-        if (next < data.size()) {
-            if (data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n')
-                next += 2;
-            else
-                next += 1;
-        }
-        lines.push_back({data.substr(pos, end - pos), data.substr(end, next - end)});
-        pos = next;
-    }
-    return lines;
-}
 
 bool blankChar(char c) {
     return c == ' ' || c == '\t';
@@ -94,50 +70,185 @@ std::string quoteForFile(std::string_view v) {
     const bool outerBlank = !v.empty() && (blankChar(v.front()) || blankChar(v.back()));
     const bool looksQuoted =
         v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    if (outerBlank || looksQuoted)
-        return "\"" + std::string(v) + "\"";
-    return std::string(v);
+    std::string out;
+    if (!outerBlank && !looksQuoted)
+        return out.assign(v);
+    out.reserve(v.size() + 2);
+    out += '"';
+    out += v;
+    out += '"';
+    return out;
 }
 
-// Where a key sits in the file: the first section of that name, and in it
-// the first key of that name.
-struct Location {
-    bool sectionFound = false;
-    std::size_t afterSection = 0; // index after the section's last non-blank line
-    bool keyFound = false;
-    std::size_t keyLine = 0;
-    std::string_view value;
-};
+// The key used to find a section or key: each byte in upper case, so that two
+// names are equal exactly when equalsNoCase1251 says so.
+std::string folded(std::string_view name) {
+    std::string out(name.size(), '\0');
+    for (std::size_t i = 0; i < name.size(); ++i)
+        out[i] = toUpper1251(name[i]);
+    return out;
+}
 
-Location locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
-    Location loc;
-    bool inside = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view name;
-        if (sectionOf(lines[i].text, name)) {
-            if (inside)
-                break; // only the first section of that name counts
-            if (equalsNoCase1251(name, section)) {
-                inside = true;
-                loc.sectionFound = true;
-                loc.afterSection = i + 1;
-            }
-            continue;
+} // namespace
+
+// A parsed INI file. Lines are kept byte for byte with their own line breaks;
+// only the lines of keys written are replaced or inserted. The file is split
+// into blocks, each a section header with the lines up to the next header
+// (the first block holds what comes before any header); only the first
+// section of a name and the first key of a name in it count.
+class IniDocument {
+public:
+    explicit IniDocument(std::string data) : data_(std::move(data)) { parse(); }
+    IniDocument(const IniDocument&) = delete; // lines point into data_
+    IniDocument& operator=(const IniDocument&) = delete;
+
+    // The raw value of the key, or nothing.
+    std::optional<std::string_view> find(std::string_view section, std::string_view key) const {
+        const auto s = sections_.find(folded(section));
+        if (s == sections_.end())
+            return std::nullopt;
+        const auto k = keys_.find(KeyId{s->second, folded(key)});
+        if (k == keys_.end())
+            return std::nullopt;
+        std::string_view spelling;
+        std::string_view value;
+        keyOf(blocks_[s->second].lines[k->second].text, spelling, value);
+        return value;
+    }
+
+    bool hasSection(std::string_view section) const {
+        return sections_.find(folded(section)) != sections_.end();
+    }
+
+    void set(std::string_view section, std::string_view key, std::string_view value) {
+        std::string sectionKey = folded(section);
+        auto s = sections_.find(sectionKey);
+        if (s == sections_.end()) {
+            blocks_.emplace_back();
+            std::string header;
+            header.reserve(section.size() + 2);
+            header += '[';
+            header += section;
+            header += ']';
+            blocks_.back().lines.push_back({own(std::move(header)), newline_});
+            s = sections_.emplace(std::move(sectionKey), blocks_.size() - 1).first;
         }
-        if (!inside)
-            continue;
-        if (!trim(lines[i].text).empty())
-            loc.afterSection = i + 1;
-        std::string_view k;
-        std::string_view v;
-        if (!loc.keyFound && keyOf(lines[i].text, k, v) && equalsNoCase1251(k, key)) {
-            loc.keyFound = true;
-            loc.keyLine = i;
-            loc.value = v;
+        Block& block = blocks_[s->second];
+        KeyId id{s->second, folded(key)};
+        const auto k = keys_.find(id);
+        if (k != keys_.end()) {
+            // Keep the key's own spelling and the line's break.
+            Line& line = block.lines[k->second];
+            std::string_view spelling;
+            std::string_view old;
+            keyOf(line.text, spelling, old);
+            line.text = own(std::string(spelling) + "=" + quoteForFile(value));
+            return;
+        }
+        // After the section's last non-blank line; only blank lines move down.
+        const std::size_t at = block.lastNonBlank + 1;
+        const std::string_view text = own(std::string(key) + "=" + quoteForFile(value));
+        block.lines.insert(block.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                           Line{text, newline_});
+        keys_.emplace(std::move(id), at);
+        block.lastNonBlank = at;
+    }
+
+    std::string text() const {
+        std::size_t size = 0;
+        for (const Block& block : blocks_)
+            for (const Line& line : block.lines)
+                size += line.text.size() + 2;
+        std::string out;
+        out.reserve(size);
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            const auto& lines = blocks_[b].lines;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                out += lines[i].text;
+                // A last line without a break gets one when something follows it.
+                const bool last = b + 1 == blocks_.size() && i + 1 == lines.size();
+                out += lines[i].brk.empty() && !last ? newline_ : lines[i].brk;
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Line {
+        std::string_view text;
+        std::string_view brk;
+    };
+    struct Block {
+        std::vector<Line> lines;
+        std::size_t lastNonBlank = 0;
+    };
+    // A key of a block, by its folded name.
+    struct KeyId {
+        std::size_t block;
+        std::string name;
+        bool operator==(const KeyId&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const KeyId& id) const {
+            // Spread the block index over the word (a golden-ratio multiple).
+            constexpr std::size_t spread = static_cast<std::size_t>(0x9E3779B97F4A7C15ull);
+            return std::hash<std::string>()(id.name) ^ (id.block * spread);
+        }
+    };
+
+    std::string_view own(std::string text) {
+        owned_.push_back(std::move(text));
+        return owned_.back();
+    }
+
+    void parse() {
+        const std::string_view data = data_;
+        const std::size_t estimate =
+            static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n') +
+                                     std::count(data.begin(), data.end(), '\r'));
+        keys_.reserve(estimate);
+        bool newlineSeen = false;
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            std::size_t end = pos;
+            while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+                ++end;
+            std::size_t next = end;
+            if (next < data.size())
+                next +=
+                    data[next] == '\r' && next + 1 < data.size() && data[next + 1] == '\n' ? 2 : 1;
+            const Line line{data.substr(pos, end - pos), data.substr(end, next - end)};
+            pos = next;
+            if (!newlineSeen && !line.brk.empty()) {
+                newline_ = line.brk;
+                newlineSeen = true;
+            }
+            std::string_view name;
+            if (sectionOf(line.text, name)) {
+                blocks_.emplace_back();
+                sections_.emplace(folded(name), blocks_.size() - 1);
+            }
+            Block& block = blocks_.back();
+            std::string_view key;
+            std::string_view value;
+            // Keys before the first section belong to none.
+            if (blocks_.size() > 1 && !block.lines.empty() && keyOf(line.text, key, value))
+                keys_.emplace(KeyId{blocks_.size() - 1, folded(key)}, block.lines.size());
+            if (!trim(line.text).empty())
+                block.lastNonBlank = block.lines.size();
+            block.lines.push_back(line);
         }
     }
-    return loc;
-}
+
+    std::string data_;
+    std::deque<std::string> owned_; // text of the lines written
+    std::vector<Block> blocks_{1};  // the first: what comes before any section
+    std::unordered_map<std::string, std::size_t> sections_; // first block of each name
+    std::unordered_map<KeyId, std::size_t, KeyHash> keys_;  // first line of each key
+    std::string_view newline_ = "\n";
+};
+
+namespace {
 
 bool hasLineBreakOrNul(std::string_view s) {
     for (char c : s)
@@ -162,58 +273,43 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
 
 std::string readProfileString(const std::string& file, std::string_view section,
                               std::string_view key, std::string_view fallback) {
-    std::string data;
-    if (sys::readFile(file, data) != sys::ReadResult::Ok)
-        return std::string(fallback.substr(0, kProfileValueMax));
-    const Location loc = locate(splitLines(data), section, key);
-    if (!loc.keyFound)
-        return std::string(fallback.substr(0, kProfileValueMax));
-    return unquote(loc.value);
+    try {
+        std::string data;
+        if (sys::readFile(file, data) == sys::ReadResult::Ok) {
+            const IniDocument doc(std::move(data));
+            if (const auto value = doc.find(section, key))
+                return unquote(*value);
+        }
+    } catch (...) {
+        // Out of memory: the default, as for an unreadable file.
+    }
+    return std::string(fallback.substr(0, kProfileValueMax));
 }
 
 bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
     try {
-        if (file.empty() || !writable(section, key, value))
+        return writeProfileStrings(
+            file, {ProfileEntry{std::string(section), std::string(key), std::string(value)}});
+    } catch (...) {
+        return false;
+    }
+}
+
+bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+    try {
+        if (file.empty())
             return false;
+        for (const ProfileEntry& e : entries)
+            if (!writable(e.section, e.key, e.value))
+                return false;
         std::string data;
         if (sys::readFile(file, data) == sys::ReadResult::Failed)
             return false; // never replace a file we could not read
-        const std::vector<Line> lines = splitLines(data);
-        const Location loc = locate(lines, section, key);
-
-        std::string_view newline = "\n";
-        for (const Line& l : lines)
-            if (!l.brk.empty()) {
-                newline = l.brk;
-                break;
-            }
-        std::vector<Line> edited = lines;
-        std::string replaced;
-        const std::string keyLine = std::string(key) + "=" + quoteForFile(value);
-        const std::string header = "[" + std::string(section) + "]";
-        if (loc.keyFound) {
-            // Keep the key's own spelling and the line's break.
-            std::string_view k;
-            std::string_view v;
-            keyOf(lines[loc.keyLine].text, k, v);
-            replaced = std::string(k) + "=" + quoteForFile(value);
-            edited[loc.keyLine].text = replaced;
-        } else if (loc.sectionFound) {
-            edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(loc.afterSection),
-                          Line{keyLine, newline});
-        } else {
-            edited.push_back(Line{header, newline});
-            edited.push_back(Line{keyLine, newline});
-        }
-        std::string out;
-        out.reserve(data.size() + keyLine.size() + header.size() + 8);
-        for (std::size_t i = 0; i < edited.size(); ++i) {
-            out += edited[i].text;
-            // A last line without a break gets one when something follows it.
-            out += edited[i].brk.empty() && i + 1 < edited.size() ? newline : edited[i].brk;
-        }
-        return sys::replaceFile(file, out);
+        IniDocument doc(std::move(data));
+        for (const ProfileEntry& e : entries)
+            doc.set(e.section, e.key, e.value);
+        return sys::replaceFile(file, doc.text());
     } catch (...) {
         return false;
     }
@@ -227,16 +323,63 @@ std::string profileFilePath(const std::string& fileName, const std::string& prog
     return sys::profileFolder(program) + fileName;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view fallback) const {
-    return readProfileString(file_, section, key, fallback);
+TIniFile::TIniFile(std::string fileName) : file_(std::move(fileName)) {}
+
+TIniFile::~TIniFile() = default;
+
+const IniDocument& TIniFile::document() const {
+    if (!cache_) {
+        std::string data;
+        if (sys::readFile(file_, data) != sys::ReadResult::Ok)
+            data.clear();
+        cache_ = std::make_unique<IniDocument>(std::move(data));
+        for (const ProfileEntry& e : pending_)
+            cache_->set(e.section, e.key, e.value);
+    }
+    return *cache_;
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!writeProfileString(file_, section, key, value))
+void TIniFile::BeginUpdate() {
+    updating_ = true;
+}
+
+void TIniFile::UpdateFile() {
+    std::vector<ProfileEntry> entries;
+    entries.swap(pending_);
+    updating_ = false;
+    cache_.reset(); // read the file as written from here on
+    if (!entries.empty() && !writeProfileStrings(file_, entries))
         throw IniWriteError("Unable to write to " + file_);
 }
 
+void TIniFile::put(std::string_view section, std::string_view key, std::string_view value) {
+    if (!writable(section, key, value))
+        throw IniWriteError("Unable to write to " + file_);
+    if (!updating_) {
+        cache_.reset();
+        if (!writeProfileString(file_, section, key, value))
+            throw IniWriteError("Unable to write to " + file_);
+        return;
+    }
+    pending_.push_back({std::string(section), std::string(key), std::string(value)});
+    if (cache_)
+        cache_->set(section, key, value);
+}
+
+bool TIniFile::SectionExists(std::string_view section) const {
+    return document().hasSection(section);
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view fallback) const {
+    if (const auto value = document().find(section, key))
+        return unquote(*value);
+    return std::string(fallback.substr(0, kProfileValueMax));
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    put(section, key, value);
+}
 std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
                                    std::int32_t fallback) const {
     const std::string text = ReadString(section, key, "");

@@ -6,47 +6,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <locale>
 #include <string>
 
 namespace platform {
 
 namespace {
 
-// Languages whose usual decimal separator is a comma, for locales that the C++
-// library cannot construct.
-constexpr const char* kCommaLanguages[] = {
-    "ru", "uk", "be", "kk", "uz", "ky", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr", "bs",
-    "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "da", "nb", "nn", "no", "is", "de",
-    "nl", "fr", "es", "ca", "gl", "eu", "it", "pt", "ro", "hu", "el", "tr", "id", "vi", "af"};
-
-char separatorFromTable(const std::string& name) {
-    const std::string language = name.substr(0, name.find_first_of("_.@"));
-    for (const char* comma : kCommaLanguages)
-        if (language == comma)
-            return ',';
-    return '.';
-}
-
 std::atomic<char> gOverride{0};
 
 } // namespace
-
-char detail::separatorForLocaleName(const std::string& name) {
-    if (name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0)
-        return '.';
-    try {
-        // A named locale object is independent of the global one.
-        const std::locale loc(name.c_str());
-        const char c = std::use_facet<std::numpunct<char>>(loc).decimal_point();
-        if (c == '.' || c == ',')
-            return c;
-    } catch (...) {
-        // The locale is not installed here: fall back to the table.
-    }
-    return separatorFromTable(name);
-}
 
 char decimalSeparator() {
     const char forced = gOverride.load(std::memory_order_relaxed);
@@ -130,6 +98,25 @@ bool StrToFloat(std::string_view text, double& value) {
         negative = t[i] == '-';
         ++i;
     }
+    // What FloatToStr writes for infinities and NaN reads back as such.
+    const std::string_view rest = t.substr(i);
+    auto spelled = [rest](const char* word) {
+        if (rest.size() != 3)
+            return false;
+        for (std::size_t k = 0; k < 3; ++k)
+            if ((rest[k] & ~0x20) != word[k])
+                return false;
+        return true;
+    };
+    if (spelled("INF")) {
+        value = negative ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+    if (spelled("NAN")) {
+        value = std::nan("");
+        return true;
+    }
+
     auto digit = [](char c) { return c >= '0' && c <= '9'; };
     int mantissaDigits = 0;
     long leadingExponent = 0; // decimal magnitude of the mantissa, roughly

@@ -27,6 +27,8 @@ enum class ReadResult { Ok, Missing, Failed };
 ReadResult readFile(const std::string& file, std::string& out);
 // Writes a new file beside `target`, flushes it and puts it in the target's
 // place in one step: readers see the old file or the new one, never a part.
+// Where the folder cannot take a new file but the target itself is writable,
+// the target is rewritten in place rather than not at all.
 bool replaceFile(const std::string& target, const std::string& data);
 
 } // namespace platform::sys

@@ -18,6 +18,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -133,6 +135,60 @@ TEST_F(QtViews, ChannelDialog) {
     });
     EXPECT_FALSE(channel.Edit());
     EXPECT_EQ(channel.name, "renamed");
+}
+
+// What users of such dialogs expect of the keyboard: typing replaces a
+// field's text, a number out of range is taken and brought into range, Enter
+// presses the focused button, and a name outside code page 1251 is refused.
+TEST_F(QtViews, ChannelDialogKeyboard) {
+    CVirtualChannel channel("old");
+    channel.frequency = 5.0f;
+    onNextModal([](QWidget* w) {
+        auto* name = child<QLineEdit>(w, "name");
+        ASSERT_TRUE(name->hasFocus());
+        QTest::keyClicks(name, QStringLiteral("typed"));
+        EXPECT_EQ(name->text(), QStringLiteral("typed"));
+        auto* frequency = child<QSpinBox>(w, "frequency");
+        QTest::keyClick(name, Qt::Key_Tab);
+        ASSERT_TRUE(frequency->hasFocus());
+        QTest::keyClicks(frequency, QStringLiteral("300000"));
+        EXPECT_EQ(frequency->text(), QStringLiteral("300000"));
+        QTest::keyClick(frequency, Qt::Key_Return);
+    });
+    ASSERT_TRUE(channel.Edit());
+    EXPECT_EQ(channel.name, "typed");
+    EXPECT_EQ(channel.frequency, 216000.0f);
+
+    onNextModal([](QWidget* w) {
+        auto* name = child<QLineEdit>(w, "name");
+        name->setText(QString::fromUtf8("\u65e5\u672c"));
+        bool refused = false;
+        onNextModal([&refused](QWidget* box) {
+            refused = box->windowTitle() == QStringLiteral("Error!");
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTest::mouseClick(child<QPushButton>(w, "ok"), Qt::LeftButton);
+        EXPECT_TRUE(refused);
+        EXPECT_TRUE(w->isVisible()); // still open for a correction
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w, 2000));
+        auto* cancel = child<QPushButton>(w, "cancel");
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Return); // Cancel, not the default button
+    });
+    EXPECT_FALSE(channel.Edit());
+    EXPECT_EQ(channel.name, "typed");
+
+    SineSignal sine;
+    sine.freq = 5.0f;
+    onNextModal([](QWidget* w) {
+        auto* field = child<QLineEdit>(w, "field0");
+        ASSERT_TRUE(field->hasFocus());
+        QTest::keyClicks(field, QStringLiteral("20"));
+        QTest::keyClick(field, Qt::Key_Return);
+    });
+    EXPECT_TRUE(sine.edit());
+    EXPECT_EQ(sine.freq, 20.0f);
 }
 
 TEST_F(QtViews, ParameterDialogsShowTheirFieldsInOrder) {
@@ -320,6 +376,13 @@ void expectModal(const QString& caption) {
 } // namespace
 
 TEST_F(QtMainWindow, LayoutOfTheWindow) {
+    EXPECT_TRUE(view->timer(WindowTimer::Hover).isActive()); // on from the start
+    EXPECT_FALSE(view->timer(WindowTimer::Animation).isActive());
+    if (QFontDatabase::families().contains(QStringLiteral("Liberation Sans"))) {
+        EXPECT_EQ(QFontInfo(window().font()).family(), QStringLiteral("Liberation Sans"));
+    }
+    // Qt's own texts in Russian.
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), toQt("Отмена"_w));
     EXPECT_EQ(window().minimumSize(), QSize(600, 440));
     EXPECT_FALSE(window().windowIcon().isNull());
     const char* captions[6] = {"Start", "Stop", "Add", "Delete", "Load", "Save"};
@@ -350,6 +413,7 @@ TEST_F(QtMainWindow, LayoutOfTheWindow) {
     EXPECT_EQ(grid->horizontalHeaderItem(2)->text(), toQt("Частота дискр."_w));
     EXPECT_EQ(grid->rowHeight(0), 20);
     EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("First"));
+    EXPECT_EQ(grid->item(0, 3)->toolTip(), grid->item(0, 3)->text()); // the whole description
     EXPECT_FALSE(grid->item(0, 1)->flags() & Qt::ItemIsEditable);
     EXPECT_EQ(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     const int widths[5] = {47, 162, 80, 203, 72};
@@ -376,7 +440,11 @@ TEST_F(QtMainWindow, ButtonsReachTheirHandlers) {
     // "Add" acts on the press: the channel dialog, or with Shift the template dialog.
     expectModal(toQt("Свойства: Chan1"_w));
     QTest::mousePress(button(ToolButton::Add), Qt::LeftButton);
-    expectModal(toQt("Создание каналов по шаблону"_w));
+    onNextModal([this](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), toQt("Создание каналов по шаблону"_w));
+        EXPECT_EQ(w->parentWidget(), &window()); // owned by the main window
+        w->close();
+    });
     QTest::mousePress(button(ToolButton::Add), Qt::LeftButton, Qt::ShiftModifier);
     QTest::mousePress(button(ToolButton::Add), Qt::RightButton); // nothing opens
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -386,7 +454,9 @@ TEST_F(QtMainWindow, ButtonsReachTheirHandlers) {
     EXPECT_EQ(plugin.channels.size(), 1u);
 
     onNextModal([](QWidget* w) {
-        EXPECT_NE(qobject_cast<QFileDialog*>(w), nullptr);
+        auto* files = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(files, nullptr);
+        EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFile); // Load takes existing files only
         w->close();
     });
     QTest::mouseClick(button(ToolButton::Load), Qt::LeftButton);

@@ -133,15 +133,31 @@ TEST_F(TemplateCommand, RefusedLockShowsTheErrorAndAddsNothing) {
     EXPECT_EQ(messages[0].icon, ui::Icon::None);
 }
 
-TEST_F(TemplateCommand, TemplateNeedingAnotherArgumentIsRefusedBeforeAnythingIsLocked) {
-    for (const char* bad : {"%s", "Ch%d_%d", "%f", "%n", "%*d"}) {
-        confirmWith(bad, 0, 2);
-        AddChannelsFromTemplate();
-    }
-    EXPECT_EQ(names(), std::vector<std::string>{"existing"});
-    EXPECT_TRUE(ops().empty());
+TEST_F(TemplateCommand, ARefusedTemplateIsToldAsSuchAndTheDialogComesBackWithItsEntries) {
+    for (const char* bad : {"%s", "Ch%d_%d", "%f", "%n", "%*d"})
+        confirmWith(bad, 2, 3, 7);
+    // The sixth showing still holds what was entered; the user corrects it.
+    Script::current().extraNew.push_back([](scripted::ExtraNew& v) {
+        EXPECT_EQ(v.templ, "%*d");
+        EXPECT_EQ(v.first, 2);
+        EXPECT_EQ(v.freq, 7);
+        v.templ = "Ch%d";
+        return true;
+    });
+    AddChannelsFromTemplate();
+    EXPECT_EQ(names(), (std::vector<std::string>{"existing", "Ch2", "Ch3"}));
+    EXPECT_EQ(ops(), (std::vector<std::string>{"lockchanges", "addchannel", "addchannel",
+                                               "unlockchanges"}));
     ASSERT_EQ(messages.size(), 5u);
-    EXPECT_EQ(messages[4].text, "Ошибка при создании экстра каналов!"_w);
+    for (const auto& message : messages)
+        EXPECT_EQ(message.text, "Недопустимый шаблон имени канала"_w);
+
+    messages.clear();
+    confirmWith("%s", 0, 0);
+    Script::current().extraNew.push_back([](scripted::ExtraNew&) { return false; });
+    AddChannelsFromTemplate(); // refused, then cancelled: nothing more
+    EXPECT_EQ(plugin.channels.size(), 3u);
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(TemplateCommand, LongNamesAreCut) {

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -179,13 +180,15 @@ TEST_F(Ini, AFailedWriteKeepsTheOldFileAndRaisesTheError) {
     EXPECT_EQ(content(), "[s]\nk=old\n");
     EXPECT_EQ(filesInDir(), 1);
 
-    // A folder that cannot be written (root may write anyway).
+    // Neither the folder nor the file can be written (root may write anyway).
+    ASSERT_EQ(::chmod(file_.c_str(), 0400), 0);
     ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
     if (::geteuid() != 0) {
         EXPECT_THROW(ini.WriteString("s", "k", "new"), platform::IniWriteError);
         EXPECT_EQ(ini.ReadString("s", "k", ""), "old");
     }
     ::chmod(dir_.c_str(), 0700);
+    ::chmod(file_.c_str(), 0600);
     // A file that exists but cannot be read is never replaced.
     ASSERT_EQ(::mkdir((dir_ + "/sub.ini").c_str(), 0700), 0);
     EXPECT_FALSE(writeProfileString(dir_ + "/sub.ini", "s", "k", "v"));
@@ -254,3 +257,72 @@ TEST_F(Ini, OddBytesReadSafely) {
     EXPECT_EQ(readProfileString(file_, "d", "new", ""), "8");
     EXPECT_EQ(readProfileString(file_, "b", "k", ""), "2");
 }
+
+TEST_F(Ini, AnUpdateReachesTheFileOnceWithAllItsKeysOrNotAtAll) {
+    put("; kept\n[common]\nCount=5\nOld=1\n[Chan4]\nName=e\n");
+    TIniFile ini(file_);
+    ini.BeginUpdate();
+    ini.WriteInteger("Common", "count", 2);
+    for (int n = 0; n < 2; ++n) {
+        ini.WriteString("Chan" + std::to_string(n), "Name", "c" + std::to_string(n));
+        ini.WriteFloat("Chan" + std::to_string(n), "Fs", 2.5);
+    }
+    EXPECT_EQ(content(), "; kept\n[common]\nCount=5\nOld=1\n[Chan4]\nName=e\n");
+    EXPECT_EQ(ini.ReadInteger("common", "Count", 0), 2); // reads see the update
+    ini.UpdateFile();
+    EXPECT_EQ(content(), "; kept\n[common]\nCount=2\nOld=1\n[Chan4]\nName=e\n"
+                         "[Chan0]\nName=c0\nFs=2,5\n[Chan1]\nName=c1\nFs=2,5\n");
+    EXPECT_EQ(filesInDir(), 1);
+}
+
+#ifndef _WIN32
+TEST_F(Ini, AnUpdateThatCannotBeWrittenLeavesTheOldFileWhole) {
+    put("[Chan0]\nName=c0\n");
+    TIniFile ini(file_);
+    // A full disk part-way through: the error, and the old file whole.
+    const std::string before = content();
+    ini.BeginUpdate();
+    for (int n = 0; n < 100; ++n)
+        ini.WriteString("Chan" + std::to_string(n), "Name", std::string(50, 'x'));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        ini.UpdateFile();
+    } catch (const platform::IniWriteError& e) {
+        raised = std::string(e.what()) == "Unable to write to " + file_;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(content(), before);
+    EXPECT_EQ(filesInDir(), 1);
+    EXPECT_EQ(ini.ReadString("Chan0", "Name", ""), "c0"); // the dropped update is gone
+}
+
+TEST_F(Ini, AFolderThatTakesNoNewFileGetsTheFileRewrittenInPlace) {
+    put("[s]\nk=old\n");
+    ASSERT_EQ(::chmod(file_.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    // Root writes into any folder: the check runs as an ordinary user.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0)
+            ::_exit(2);
+        ::chmod(dir_.c_str(), 0555); // no effect when the folder is root's
+        ::_exit(writeProfileString(file_, "s", "k", std::string(5000, 'n')) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(dir_.c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(content(), "[s]\nk=" + std::string(5000, 'n') + "\n");
+    EXPECT_EQ(filesInDir(), 1);
+}
+#endif

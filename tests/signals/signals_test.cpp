@@ -322,7 +322,7 @@ TEST_F(Signals, CompositeLoadFillsGapsWithLevels) {
     ASSERT_EQ(c.parts.size(), 1u);
     EXPECT_EQ(as<LevelSignal>(*c.parts[0]).Level, 9.0f);
     c.load(ini, "huge"); // bounded, not billions of parts
-    EXPECT_EQ(c.parts.size(), static_cast<std::size_t>(CompositeSignal::kMaxParts));
+    EXPECT_EQ(c.parts.size(), tolvex::LoadBounds::kMaxDefaulted);
 }
 
 namespace {

@@ -212,6 +212,32 @@ TEST_F(Generation, RebindingDuringGenerationDropsTheBlockWithoutBurstOrGap) {
     EXPECT_EQ(channel.producedSinceStart(), 340u + 150u);
 }
 
+TEST_F(Generation, RebindingWithTheSameBlockLengthKeepsTheWaitingSamples) {
+    CVirtualChannel& channel = boundChannel(1000.0f, 100, std::make_unique<TimeCheck>(1000.0f));
+    plugin->notify(PN_RCSTART, 0);
+    tick(250);                      // two blocks, 50 waiting
+    host.addChannel("Other", 10.0); // the host's channel set changes
+    plugin->notify(PN_UPDATECHANNELS, 0);
+    EXPECT_EQ(channel.blockPosition(), 50);
+    tick(50);
+    const auto& samples = hostChannel().samples();
+    ASSERT_EQ(samples.size(), 300u);
+    for (std::size_t k = 0; k < samples.size(); ++k)
+        ASSERT_EQ(samples[k], static_cast<float>(k + 1)) << k; // no sample lost or repeated
+}
+
+// A stall of 78 s at 216000 Hz: every due sample is made on the next step.
+TEST_F(Generation, ALongStallLosesNothing) {
+    host.options().recordCalls = false;
+    host.options().keepSamples = false;
+    CVirtualChannel& channel =
+        boundChannel(216000.0f, 64800, std::make_unique<tolvex::LevelSignal>());
+    plugin->notify(PN_RCSTART, 0);
+    tick(78000);
+    EXPECT_EQ(channel.producedSinceStart(), 216000u * 78u);
+    EXPECT_EQ(hostChannel().stats().blocks, 260u);
+}
+
 TEST_F(Generation, ChannelWithoutBlockMakesNoSamples) {
     host.failOperation("channel.getproperty");
     CVirtualChannel& channel = boundChannel(1000.0f, 100);

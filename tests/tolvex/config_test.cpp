@@ -6,7 +6,10 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testing_tolvex;
 using namespace platform::literals;
@@ -94,6 +97,57 @@ TEST_F(Saving, UnwritableFileStopsWithItsMessage) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Unable to write to " + file);
     EXPECT_EQ(boxes[0].caption, "Error!");
+}
+
+TEST_F(Saving, ASettingsFileThatCannotBeWrittenStillLetsTheConfigurationBeSaved) {
+    addChannel("A", 10.0f);
+    const std::string blocker = path("blocker");
+    write(blocker, "a file, not a folder");
+    const std::string settings = blocker + "/Tolvex.ini";
+    ::setenv("TOLVEX_INI", settings.c_str(), 1);
+    const std::string file = path("saved.res");
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + settings);
+    EXPECT_NE(read(file).find("Name=A"), std::string::npos);
+}
+
+// A save killed at any moment leaves the old file or the new one, never a mix.
+TEST_F(Saving, ASaveKilledPartWayLeavesTheOldOrTheNewFile) {
+    std::vector<tolvex::LevelSignal*> levels;
+    for (int i = 0; i < 50; ++i) {
+        auto level = std::make_unique<tolvex::LevelSignal>();
+        levels.push_back(level.get());
+        addChannel("C" + std::to_string(i), 10.0f, std::move(level));
+    }
+    const std::string file = path("killed.res");
+    auto setAll = [&](float value) {
+        for (auto* level : levels)
+            level->Level = value;
+    };
+    setAll(1.0f);
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
+    const std::string ones = read(file);
+    setAll(2.0f);
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
+    const std::string twos = read(file);
+    ASSERT_NE(ones, twos);
+    for (int delay : {5, 20, 60}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (float value = 1.0f;; value = 3.0f - value) {
+                setAll(value);
+                tolvex::mainForm(*plugin)->SaveConfiguration(file);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(delay) * 1000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const std::string after = read(file);
+        EXPECT_TRUE(after == ones || after == twos) << "killed after " << delay << " ms";
+    }
 }
 
 TEST_F(Loading, SectionsWithoutNameOrFormulaTakeTheirDefaults) {
@@ -197,46 +251,85 @@ TEST_F(Loading, ChannelsAlreadyInTheListKeepTheirSignals) {
     EXPECT_EQ(plugin->channels[1]->frequency, 5.0f);
 }
 
-TEST_F(Loading, CountIsBoundedAndNegativeMeansNone) {
+TEST_F(Loading, HostileCountsAreBoundedAndReportedOnce) {
     const std::string file = path("count.res");
     write(file, "[common]\nCount=-7\n");
     tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_TRUE(plugin->channels.empty());
+    EXPECT_TRUE(boxes.empty());
     host.options().recordCalls = false;
     write(file, "[common]\nCount=2000000000\n");
     tolvex::mainForm(*plugin)->LoadConfiguration(file);
-    EXPECT_EQ(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
-}
+    EXPECT_EQ(plugin->channels.size(),
+              static_cast<std::size_t>(tolvex::config::kMaxDefaultedChannels));
+    ASSERT_EQ(boxes.size(), 1u);
+    while (!plugin->channels.empty())
+        tolvex::DeleteChannel(0);
 
-TEST_F(Loading, SignalsAreBoundedAcrossTheWholeFile) {
-    // Seven channels of 10000 parts each would be 70007 signals.
+    // Seven sums claiming 99999 parts each, none stored: every channel loads,
+    // the parts share one budget, and one message tells what was cut.
+    boxes.clear();
     std::string text = "[common]\nCount=7\n";
     for (int i = 0; i < 7; ++i)
         text += "[Chan" + std::to_string(i) + "]\nFormula=" + "Сумма"_w + "\n[Chan" +
                 std::to_string(i) + "formula]\nPartsCount=99999\n";
-    const std::string file = path("parts.res");
     write(file, text);
-    host.options().recordCalls = false;
     tolvex::mainForm(*plugin)->LoadConfiguration(file);
-    ASSERT_EQ(plugin->channels.size(), 6u);
-    const auto& sum = dynamic_cast<tolvex::CompositeSignal&>(*plugin->channels[5]->signal);
-    EXPECT_EQ(sum.parts.size(), static_cast<std::size_t>(tolvex::CompositeSignal::kMaxParts));
+    ASSERT_EQ(plugin->channels.size(), 7u);
+    std::size_t parts = 0;
+    for (const auto& channel : plugin->channels)
+        parts += dynamic_cast<tolvex::CompositeSignal&>(*channel->signal).parts.size();
+    EXPECT_EQ(parts, tolvex::LoadBounds::kMaxDefaulted);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error!");
+    EXPECT_NE(boxes[0].text.find("Chan6formula"), std::string::npos);
 }
 
-TEST_F(Loading, NestingIsBounded) {
-    std::string text =
-        "[common]\nCount=2\n[Chan0]\nName=Deep\nFormula=" + std::string("Сумма"_w) + "\n";
-    text += "[Chan0formula]\nPartsCount=1\n";
-    std::string section = "Chan0formula";
-    for (int depth = 0; depth < tolvex::config::kMaxDepth + 5; ++depth) {
-        section += "_Part0";
-        text += "[" + section + "]\nFormula=" + "Сумма"_w + "\nPartsCount=1\n";
+// A file the module wrote loads whole, however many channels and parts it
+// holds; only nesting beyond the bound is cut, and the user is told.
+TEST_F(Loading, WhatTheModuleSavedLoadsWholeBeyondTheOldBounds) {
+    host.options().recordCalls = false;
+    for (int i = 0; i < 4100; ++i) {
+        std::unique_ptr<tolvex::Signal> signal;
+        if (i < 7) { // 70007 signals in all
+            auto sum = std::make_unique<tolvex::CompositeSignal>();
+            sum->parts.clear();
+            for (int k = 0; k < 10001; ++k)
+                sum->parts.push_back(std::make_unique<tolvex::LevelSignal>());
+            signal = std::move(sum);
+        } else if (i == 7) { // 70 deep
+            auto deep = std::make_unique<tolvex::CompositeSignal>();
+            for (int d = 0; d < 69; ++d) {
+                auto outer = std::make_unique<tolvex::CompositeSignal>();
+                outer->parts.clear();
+                outer->parts.push_back(std::move(deep));
+                deep = std::move(outer);
+            }
+            signal = std::move(deep);
+        }
+        addChannel("C" + std::to_string(i), 10.0f, std::move(signal));
     }
-    text += "[Chan1]\nName=Flat\n";
-    const std::string file = path("deep.res");
-    write(file, text);
+    const std::string file = path("big.res");
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
+    ASSERT_TRUE(boxes.empty());
+    while (!plugin->channels.empty())
+        tolvex::DeleteChannel(0);
+
     tolvex::mainForm(*plugin)->LoadConfiguration(file);
-    EXPECT_TRUE(plugin->channels.empty()); // the first channel is too deep; loading stops there
+    ASSERT_EQ(plugin->channels.size(), 4100u);
+    EXPECT_EQ(plugin->channels[4099]->name, "C4099");
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(dynamic_cast<tolvex::CompositeSignal&>(*plugin->channels[i]->signal).parts.size(),
+                  10001u);
+    const tolvex::Signal* level = plugin->channels[7]->signal.get();
+    int depth = 0;
+    while (const auto* sum = dynamic_cast<const tolvex::CompositeSignal*>(level)) {
+        ++depth;
+        level = sum->parts.empty() ? nullptr : sum->parts[0].get();
+    }
+    EXPECT_EQ(depth, tolvex::LoadBounds::kMaxDepth + 1); // the last one without its parts
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("Chan7formula"), std::string::npos);
 }
 
 TEST_F(TolvexTest, FuzzFindingsLoadWithoutHarm) {
@@ -246,7 +339,8 @@ TEST_F(TolvexTest, FuzzFindingsLoadWithoutHarm) {
     host.options().recordCalls = false;
     for (const auto& entry : fs::directory_iterator(FUZZ_CORPUS_DIR)) {
         tolvex::mainForm(*plugin)->LoadConfiguration(entry.path().string());
-        EXPECT_LE(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
+        EXPECT_LE(plugin->channels.size(),
+                  static_cast<std::size_t>(tolvex::config::kMaxDefaultedChannels) + 64);
         while (!plugin->channels.empty())
             tolvex::DeleteChannel(0);
     }

@@ -98,3 +98,34 @@ TEST(EndToEnd, PushedBlocksMatchPulledSamples) {
     ::unsetenv("TOLVEX_UI");
     std::filesystem::remove_all(dir);
 }
+
+// The host removes a channel and then starts the recorder: the module must not
+// feed the removed (and by then destroyed) host channel.
+TEST(EndToEnd, AChannelTheHostRemovedIsNeverFedAgain) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("tolvex_e2e_rm_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string config = (dir / "two.res").string();
+    const std::string settings = (dir / "Tolvex.ini").string();
+    std::ofstream(config, std::ios::binary)
+        << "[common]\nCount=2\n[Chan0]\nFs=1000\nName=A\n[Chan1]\nFs=1000\nName=B\n";
+    std::ofstream(settings, std::ios::binary) << "[common]\nCurCFGFile=" << config << "\n";
+    ::setenv("TOLVEX_INI", settings.c_str(), 1);
+    ::setenv("TOLVEX_UI", "none", 1);
+
+    host::Host h;
+    host::LoadedModule* module = h.open(modulePath());
+    ASSERT_NE(module, nullptr) << h.lastError();
+    h.notifyAll(PN_UPDATECHANNELS);               // both bound; the module's table holds references
+    ASSERT_TRUE(h.removeChannel(h.channel("A"))); // PN_UPDATECHANNELS follows
+    ASSERT_EQ(h.channel("A"), nullptr);
+    h.startRecorder();
+    runEventLoop(700);
+    h.stopRecorder();
+    EXPECT_GT(h.channel("B")->stats().blocks, 0u);
+
+    h.shutdown(*module);
+    ::unsetenv("TOLVEX_INI");
+    ::unsetenv("TOLVEX_UI");
+    std::filesystem::remove_all(dir);
+}

@@ -41,11 +41,29 @@ std::vector<std::string> callsFrom(const host::Host& h, const std::string& from)
 TEST_F(Binding, HostWithoutChannelsLeavesOnlyTheNullEntry) {
     auto& channel = addChannel("A", 100.0f);
     host.removeChannel(host.channel("A"));
-    channel.hostChannel = nullptr;
     EXPECT_TRUE(plugin->notify(PN_UPDATECHANNELS, 0));
     EXPECT_TRUE(plugin->hostChannels().empty());
     EXPECT_EQ(channel.hostChannel, nullptr);
     EXPECT_EQ(channel.blockLength(), 0);
+}
+
+TEST_F(Binding, ARebuildUnbindsEveryChannelItDoesNotFind) {
+    auto& gone = addChannel("A", 1000.0f);
+    addChannel("B", 1000.0f);
+    plugin->notify(PN_UPDATECHANNELS, 0);
+    ASSERT_FALSE(gone.block().empty());
+    host.removeChannel(host.channel("A"));
+    plugin->notify(PN_UPDATECHANNELS, 0); // the last reference to A goes back
+    EXPECT_EQ(gone.hostChannel, nullptr);
+    EXPECT_TRUE(gone.block().empty());
+    plugin->notify(PN_RCSTART, 0);
+    platform::advanceTestTicks(300);
+    tolvex::mainForm(*plugin)->Timer1Timer(); // no putdata on the destroyed channel
+    EXPECT_GT(host.channel("B")->stats().samples, 0u);
+    gone.SendRange();
+    tolvex::DeleteChannel(0); // nothing asked of the host for it
+    const auto ops = hostOps();
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), "removechannel"), 0);
 }
 
 TEST_F(Binding, NameFoldsCaseAndFirstHostMatchWins) {

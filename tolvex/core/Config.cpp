@@ -29,36 +29,6 @@ std::string channelSection(std::size_t n) {
     return "Chan" + std::to_string(n);
 }
 
-bool isCompositeKind(const std::string& kind) {
-    for (std::size_t i = 0; i < SignalKinds::count(); ++i) {
-        const Signal& prototype = SignalKinds::at(i);
-        if (prototype.kindName() == kind)
-            return dynamic_cast<const CompositeSignal*>(&prototype) != nullptr;
-    }
-    return false; // an unknown kind loads as a level
-}
-
-// Counts the signals a composite stored at `section` loads, as
-// CompositeSignal::load reads them; false as soon as the count would pass
-// `budget` or the nesting gets too deep.
-bool countCompositeParts(const TIniFile& ini, const std::string& section, int depth,
-                         std::size_t& budget) {
-    if (depth > kMaxDepth)
-        return false;
-    std::int32_t parts = ini.ReadInteger(section, "PartsCount", 0);
-    parts = std::min(parts, CompositeSignal::kMaxParts);
-    for (std::int32_t i = 0; i < parts; ++i) {
-        if (budget == 0)
-            return false;
-        --budget;
-        const std::string partSection = section + "_Part" + std::to_string(i);
-        if (isCompositeKind(ini.ReadString(partSection, "Formula", "Уровень"_w)) &&
-            !countCompositeParts(ini, partSection, depth + 1, budget))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 double parseFloatTolerant(const std::string& text) {
@@ -87,38 +57,34 @@ void writeCurrentFile(const std::string& fileName) {
         std::error_code ignored;
         std::filesystem::create_directories(path.parent_path(), ignored);
     }
-    TIniFile(path.string()).WriteString("common", "CurCFGFile", fileName);
+    TIniFile settings(path.string());
+    // Every load and save names the file; most name the one already there, and
+    // then there is nothing to write (nor to flush to the disk).
+    const std::string absent(1, '\0'); // no value read can be this
+    if (settings.ReadString("common", "CurCFGFile", absent) == fileName)
+        return;
+    settings.WriteString("common", "CurCFGFile", fileName);
 }
 
-std::int32_t channelsWithinBounds(const std::string& fileName, std::int32_t count) {
-    const TIniFile ini(fileName);
-    count = std::clamp(count, 0, kMaxChannels);
-    std::size_t budget = kMaxSignals;
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (budget == 0)
-            return i;
-        --budget;
-        const std::string section = channelSection(static_cast<std::size_t>(i));
-        if (isCompositeKind(ini.ReadString(section, "Formula", "Уровень"_w)) &&
-            !countCompositeParts(ini, section + "formula", 1, budget))
-            return i;
-    }
-    return count;
-}
-
-void readConfiguration(CTolvex& plugin, const std::string& fileName) {
+std::vector<std::string> readConfiguration(CTolvex& plugin, const std::string& fileName) {
     TIniFile ini(fileName);
-    const std::int32_t count =
-        channelsWithinBounds(fileName, ini.ReadInteger("common", "Count", 0));
-
+    LoadBounds bounds;
+    const std::int32_t count = ini.ReadInteger("common", "Count", 0);
+    std::int32_t loaded = 0;
+    std::int32_t defaultedLeft = kMaxDefaultedChannels;
     const std::size_t first = plugin.channels.size();
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::string section = channelSection(static_cast<std::size_t>(i));
+    for (; loaded < count; ++loaded) {
+        const std::string section = channelSection(static_cast<std::size_t>(loaded));
+        if (!ini.SectionExists(section) && defaultedLeft-- == 0)
+            break;
         auto channel = std::make_unique<CVirtualChannel>(ini.ReadString(section, "Name", section));
         channel->frequency = roundToFloat(parseFloatTolerant(ini.ReadString(section, "Fs", "10")));
         plugin.channels.push_back(std::move(channel));
         RegisterChannel(*plugin.channels.back());
     }
+    if (loaded < count)
+        bounds.cuts.push_back(std::string("Count: каналов "_w) + std::to_string(count) +
+                              ", загружено "_w + std::to_string(loaded));
 
     for (std::size_t n = 0; first + n < plugin.channels.size(); ++n) {
         CVirtualChannel& channel = *plugin.channels[first + n];
@@ -127,18 +93,39 @@ void readConfiguration(CTolvex& plugin, const std::string& fileName) {
         channel.name = ini.ReadString(section, "Name", "Chan1");
         const std::string kind = ini.ReadString(section, "Formula", "Уровень"_w);
         auto signal = createByKindName(kind);
-        signal->load(ini, section + "formula");
+        if (auto* composite = dynamic_cast<CompositeSignal*>(signal.get()))
+            composite->load(ini, section + "formula", bounds, 1);
+        else
+            signal->load(ini, section + "formula");
         channel.signal = std::move(signal);
     }
 
     for (auto& channel : plugin.channels)
         channel->SendRange();
+    return bounds.cuts;
+}
+
+std::string cutsMessage(const std::vector<std::string>& cuts) {
+    constexpr std::size_t kShown = 10;
+    std::string text = "Конфигурация загружена не полностью:"_w;
+    for (std::size_t i = 0; i < cuts.size() && i < kShown; ++i) {
+        text += '\n';
+        text += cuts[i];
+    }
+    if (cuts.size() > kShown) {
+        text += '\n';
+        text += "и ещё "_w;
+        text += std::to_string(cuts.size() - kShown);
+    }
+    return text;
 }
 
 void writeConfiguration(const CTolvex& plugin, const std::string& fileName) {
     if (fileName.empty())
         return;
+    // One transaction: the file is replaced once, with every key of the save.
     TIniFile ini(fileName);
+    ini.BeginUpdate();
     ini.WriteInteger("common", "Count", static_cast<std::int32_t>(plugin.channels.size()));
     for (std::size_t n = 0; n < plugin.channels.size(); ++n) {
         const CVirtualChannel& channel = *plugin.channels[n];
@@ -148,6 +135,7 @@ void writeConfiguration(const CTolvex& plugin, const std::string& fileName) {
         ini.WriteString(section, "Formula", channel.signal->kindName());
         channel.signal->save(ini, section + "formula");
     }
+    ini.UpdateFile();
 }
 
 } // namespace config

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tolvex {
 
@@ -12,13 +13,9 @@ class CTolvex;
 
 namespace config {
 
-// A configuration loads at most this many channels, whatever "Count" says.
-inline constexpr std::int32_t kMaxChannels = 4096;
-// ... and at most this many signals in all, the parts of composites counted at
-// every depth; channels whose signals would go beyond it are not loaded.
-inline constexpr std::size_t kMaxSignals = 65536;
-// Composites nest at most this deep; a channel nested deeper is not loaded.
-inline constexpr int kMaxDepth = 64;
+// Channels that "Count" claims without a section of their own load with
+// defaults, at most this many; a channel with its section always loads.
+inline constexpr std::int32_t kMaxDefaultedChannels = 4096;
 
 // "Fs" as the first loading pass reads it: either decimal separator; 10 when
 // the text is no number.
@@ -29,12 +26,14 @@ std::string readCurrentFile();
 // Writes "common" / "CurCFGFile"; platform::IniWriteError when it cannot.
 void writeCurrentFile(const std::string& fileName);
 
-// The number of channels of the file's first `count` that fit the bounds.
-std::int32_t channelsWithinBounds(const std::string& fileName, std::int32_t count);
-
 // The three loading passes into the plug-in's list (the change lock is the
-// caller's). Channels already in the list are left as they are.
-void readConfiguration(CTolvex& plugin, const std::string& fileName);
+// caller's). Channels already in the list are left as they are. Answers what
+// the bounds against hostile files cut (1251 lines; empty when the file
+// loaded whole).
+std::vector<std::string> readConfiguration(CTolvex& plugin, const std::string& fileName);
+
+// The text of the one message that tells the user what a load cut.
+std::string cutsMessage(const std::vector<std::string>& cuts);
 
 // Writes the channel list into the file (not the settings file);
 // platform::IniWriteError at the first write that fails. An empty file name

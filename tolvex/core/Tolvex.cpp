@@ -212,31 +212,39 @@ void CTolvex::releaseHostChannels() {
 
 void CTolvex::rebuildHostChannels() {
     releaseHostChannels();
-    if (recorder == nullptr)
-        return;
-    // A host error stops the rebuild where it happened; the table keeps the
+    // A host error stops the reading where it happened; the table keeps the
     // entries obtained so far.
     try {
-        const std::int32_t n = recorder->getchannelcount();
+        const std::int32_t n = recorder != nullptr ? recorder->getchannelcount() : 0;
         hostChannels_.reserve(n > 0 ? static_cast<std::size_t>(n) : 0u);
         for (std::int32_t k = 0; k < n; ++k) {
             IRecorderChannel* channel = recorder->getchannel(k);
             if (channel == nullptr)
-                return; // a null entry would end the table here anyway
+                break; // a null entry would end the table here anyway
             hostChannels_.push_back(channel);
             const char* name = channel->getname();
             hostChannelNames_.emplace_back(name != nullptr ? name : "");
         }
-        for (auto& channel : channels) {
-            for (std::size_t p = 0; p < hostChannelNames_.size(); ++p) {
-                if (platform::equalsNoCase1251(channel->name, hostChannelNames_[p])) {
-                    channel->Bind(hostChannels_[p]);
-                    break;
-                }
-            }
-        }
     } catch (...) {
         // Answered true all the same.
+    }
+    // Every channel binds to the host channel of its name or to none: the
+    // references the old table held are gone, and a host channel the host has
+    // removed may be gone with them.
+    for (auto& channel : channels) {
+        std::size_t p = 0;
+        while (p < hostChannelNames_.size() &&
+               !platform::equalsNoCase1251(channel->name, hostChannelNames_[p]))
+            ++p;
+        if (p == hostChannelNames_.size()) {
+            channel->Unbind();
+            continue;
+        }
+        try {
+            channel->Bind(hostChannels_[p]);
+        } catch (...) {
+            // The table holds this host channel: the pointer stays valid.
+        }
     }
 }
 

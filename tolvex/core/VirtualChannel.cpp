@@ -55,14 +55,19 @@ void CVirtualChannel::Bind(IRecorderChannel* channel) {
         return;
     VARIANT value;
     platform::VariantInit(&value);
+    std::int32_t length = blockLength_;
     if (channel->getproperty(CHANNEL_PROP_BLOCK_LENGTH, &value))
-        blockLength_ = value.lVal;
-    // The new block holds no samples yet; filling starts at its first slot.
-    block_.clear();
-    block_.shrink_to_fit();
-    blockPosition_ = 0;
-    if (blockLength_ >= 1 && blockLength_ <= kMaxBlockLength)
-        block_.assign(static_cast<std::size_t>(blockLength_), 0.0f);
+        length = value.lVal;
+    const bool usable = length >= 1 && length <= kMaxBlockLength;
+    if (!usable || length != blockLength_ || block_.size() != static_cast<std::size_t>(length)) {
+        // A new block holds no samples yet; filling starts at its first slot.
+        block_.clear();
+        block_.shrink_to_fit();
+        blockPosition_ = 0;
+        if (usable)
+            block_.assign(static_cast<std::size_t>(length), 0.0f);
+    }
+    blockLength_ = length;
     frequency = roundToFloat(channel->getfrequency());
     platform::VariantClear(&value);
 
@@ -77,6 +82,13 @@ void CVirtualChannel::anchor(std::uint64_t count) {
     anchorFrequency_ = frequency;
     anchorPosition_ = clockPosition(anchorTick_, frequency);
     anchorCount_ = count;
+}
+
+void CVirtualChannel::Unbind() {
+    hostChannel = nullptr;
+    block_.clear();
+    block_.shrink_to_fit();
+    blockPosition_ = 0;
 }
 
 std::uint64_t CVirtualChannel::dueAt(std::uint64_t ticks) const {

@@ -30,8 +30,11 @@ public:
     std::unique_ptr<Signal> signal;
     IRecorderChannel* hostChannel = nullptr; // not counted
 
-    // Takes the host channel's block length and frequency and makes the block.
+    // Takes the host channel's block length and frequency and makes the block;
+    // a block of the same length keeps the samples waiting in it.
     void Bind(IRecorderChannel* channel);
+    // No host channel and no block: the host no longer has a channel of this name.
+    void Unbind();
     // Re-bases generation on the current clock; time restarts at 0.
     void Start();
     // Makes the samples due on the clock since the last step; allocates nothing.
@@ -50,10 +53,11 @@ public:
     // Longest block a host may ask for; a longer one (or one below 1) leaves
     // the channel without a block.
     static constexpr std::int32_t kMaxBlockLength = 1 << 24;
-    // Most samples one generation step makes; the positions beyond it (the
-    // user-interface thread stalled for over a minute at 216000 Hz, or an
-    // absurd host frequency) are skipped so that a step always ends.
-    static constexpr std::uint64_t kMaxSamplesPerStep = 1u << 24;
+    // Most samples one generation step makes (20 minutes at 216000 Hz, far
+    // beyond any stall of the user-interface thread); only an absurd host
+    // frequency reaches it, and the older positions beyond it are skipped so
+    // that a step always ends.
+    static constexpr std::uint64_t kMaxSamplesPerStep = 1ull << 28;
 
 private:
     // Samples due at tick `ticks` since the anchor, exactly.

@@ -79,7 +79,7 @@ protected:
     std::string caption_ = "MainFrm";
     bool visible_ = false;
     std::array<bool, 6> buttons_{true, false, true, true, true, true};
-    std::array<bool, 3> timers_{false, true, false};
+    std::array<bool, 3> timers_{false, false, false}; // the form starts its own
     int picture_ = 0;
     int rows_ = 0;
     std::vector<std::string> cells_;

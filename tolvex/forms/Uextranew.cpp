@@ -94,17 +94,19 @@ void AddChannelsFromTemplate() {
         return;
     TTExtraNew dialog;
     dialog.templateSignal = std::make_unique<SineSignal>();
-    if (!dialog.AskTemplate())
-        return;
+    // A template that would need another argument is refused before anything
+    // is locked or made (whether it is accepted does not depend on the index);
+    // the dialog opens again with its entries, for the user to correct them.
+    for (;;) {
+        if (!dialog.AskTemplate())
+            return;
+        if (formatChannelName(dialog.templ, dialog.first))
+            break;
+        ui::showError("Недопустимый шаблон имени канала"_w);
+    }
 
     const char* refusal = "Ошибка при создании экстра каналов!"_w;
-    // A template that would need another argument is refused before anything
-    // is locked or made; whether it is accepted does not depend on the index.
-    if (!formatChannelName(dialog.templ, dialog.first) || !plugin->recorder) {
-        ui::showError(refusal);
-        return;
-    }
-    if (plugin->recorder->lockchanges(plugin, 0) != 0) {
+    if (!plugin->recorder || plugin->recorder->lockchanges(plugin, 0) != 0) {
         ui::showError(refusal);
         return;
     }

@@ -74,6 +74,8 @@ TMainFrm::TMainFrm() {
         view_ = mainViewMaker()(*this);
     if (!view_)
         view_ = std::make_unique<MainViewState>();
+    // The hover poll runs for the whole life of the window, in every view.
+    view_->setTimerEnabled(WindowTimer::Hover, true);
 }
 
 TMainFrm::~TMainFrm() = default;
@@ -124,19 +126,21 @@ void TMainFrm::LoadConfiguration(const std::string& fileName) {
         ui::showError("Конфигурация не загружена!"_w);
         return;
     }
-    whileLocked(plugin, [&] { config::readConfiguration(*plugin, fileName); });
+    std::vector<std::string> cuts;
+    whileLocked(plugin, [&] { cuts = config::readConfiguration(*plugin, fileName); });
     FillGrid();
     UpdateCaption();
+    if (!cuts.empty())
+        ui::showError(config::cutsMessage(cuts));
 }
 
 void TMainFrm::SaveConfiguration(const std::string& fileName) {
     CTolvex* plugin = currentPlugin();
-    const bool written = reportingWriteErrors([&] {
-        config::writeCurrentFile(fileName);
-        if (plugin != nullptr)
-            config::writeConfiguration(*plugin, fileName);
-    });
-    (void)written; // what was written stays; the caption follows the name either way
+    // Each file is written whatever became of the other; each failure is
+    // reported. A failed configuration write leaves the old file whole.
+    reportingWriteErrors([&] { config::writeCurrentFile(fileName); });
+    if (plugin != nullptr)
+        reportingWriteErrors([&] { config::writeConfiguration(*plugin, fileName); });
     UpdateCaption();
 }
 

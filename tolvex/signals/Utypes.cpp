@@ -290,14 +290,34 @@ void CompositeSignal::save(TIniFile& ini, const std::string& section) const {
 }
 
 void CompositeSignal::load(TIniFile& ini, const std::string& section) {
+    LoadBounds bounds;
+    load(ini, section, bounds, 1);
+}
+
+void CompositeSignal::load(TIniFile& ini, const std::string& section, LoadBounds& bounds,
+                           int depth) {
     parts.clear();
-    std::int32_t n = ini.ReadInteger(section, "PartsCount", 0);
-    if (n > kMaxParts)
-        n = kMaxParts;
+    const std::int32_t n = ini.ReadInteger(section, "PartsCount", 0);
+    if (n > 0 && depth > LoadBounds::kMaxDepth) {
+        bounds.cuts.push_back(section + ": вложенность больше "_w +
+                              std::to_string(LoadBounds::kMaxDepth) + ", частей не загружено"_w);
+        return;
+    }
     for (std::int32_t i = 0; i < n; ++i) {
         const std::string partSection = section + "_Part" + std::to_string(i);
+        if (!ini.SectionExists(partSection)) {
+            if (bounds.defaultedLeft == 0) {
+                bounds.cuts.push_back(section + ": частей "_w + std::to_string(n) +
+                                      ", загружено "_w + std::to_string(i));
+                return;
+            }
+            --bounds.defaultedLeft;
+        }
         auto part = createByKindName(ini.ReadString(partSection, "Formula", "Уровень"_w));
-        part->load(ini, partSection);
+        if (auto* composite = dynamic_cast<CompositeSignal*>(part.get()))
+            composite->load(ini, partSection, bounds, depth + 1);
+        else
+            part->load(ini, partSection);
         parts.push_back(std::move(part));
     }
 }

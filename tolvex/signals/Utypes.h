@@ -156,6 +156,8 @@ public:
     void range(float& upper, float& lower) const override;
 };
 
+struct LoadBounds;
+
 // The sum of its parts, which may be composites themselves.
 class CompositeSignal final : public Signal {
 public:
@@ -164,9 +166,6 @@ public:
     CompositeSignal& operator=(const CompositeSignal&) = delete;
 
     std::vector<std::unique_ptr<Signal>> parts;
-
-    // load reads at most this many parts, whatever "PartsCount" says.
-    static constexpr std::int32_t kMaxParts = 10000;
 
     bool edit() override;
     double value(double t) const override;
@@ -184,6 +183,10 @@ public:
     // Samples summed per step of a batch; the scratch is made with the composite.
     static constexpr std::size_t kStep = 256;
 
+    // load within the bounds of one whole loading, `depth` this composite's
+    // nesting (1 for a channel's own signal).
+    void load(TIniFile& ini, const std::string& section, LoadBounds& bounds, int depth);
+
 private:
     // The exact sums of samples 0 .. n - 1 (n <= kStep) of the run into sum.
     void sumStep(const SampleRun& run, float* sum, std::size_t n) const;
@@ -195,6 +198,18 @@ private:
         float sum[kStep];
     };
     std::unique_ptr<Scratch> scratch_;
+};
+
+// The bounds of one loading against hostile files. Parts and channels stored
+// in sections of their own always load, so that a file the module wrote loads
+// whole; those a count claims without a section (which load with defaults)
+// share one budget; composites nest at most kMaxDepth deep. What a bound cuts
+// is noted, one line each.
+struct LoadBounds {
+    static constexpr std::size_t kMaxDefaulted = 65536;
+    static constexpr int kMaxDepth = 64;
+    std::size_t defaultedLeft = kMaxDefaulted;
+    std::vector<std::string> cuts; // 1251
 };
 
 // The parameter dialogs of the kinds, reached through this one seam so that

@@ -1,12 +1,15 @@
-// INI profile files: one key a call, by file name. Sections and keys match
-// without regard to case; bytes are kept as they are (1251 text); every write
-// replaces the file atomically and keeps every other line.
+// INI profile files by file name. Sections and keys match without regard to
+// case; bytes are kept as they are (1251 text); a write replaces the file
+// atomically, keeps every other line and puts a new key at the end of its
+// section.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -21,6 +24,16 @@ std::string readProfileString(const std::string& file, std::string_view section,
 bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);
 
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+// Writes every entry, in order, and replaces the file once: all of them reach
+// the file or none does. False (and the old file unchanged) when the file
+// cannot be written or an entry does not fit the line format.
+bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries);
+
 // The profile file `fileName` of `program`: the file named by the environment
 // variable `overrideVariable` when that is set; otherwise in the Windows
 // directory on Windows, and in $XDG_CONFIG_HOME/<program>/ (default
@@ -34,13 +47,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+class IniDocument;
+
 // The accessor of one INI file by name. Reads never fail and fall back to the
-// given default.
+// given default; the file is parsed once, at the first read. A write goes to
+// the file at once, unless an update is open: then the writes are collected
+// and UpdateFile replaces the file once with all of them.
 class TIniFile {
 public:
-    explicit TIniFile(std::string fileName) : file_(std::move(fileName)) {}
+    explicit TIniFile(std::string fileName);
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
     const std::string& FileName() const { return file_; }
 
+    // Opens an update; writes are collected (and visible to reads) from here.
+    void BeginUpdate();
+    // Writes the collected keys in one replacement of the file and closes the
+    // update. IniWriteError when the file cannot be written: the old file
+    // stays whole and the collected keys are dropped.
+    void UpdateFile();
+
+    // True when the file has a section of that name.
+    bool SectionExists(std::string_view section) const;
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view fallback) const;
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
@@ -53,7 +82,13 @@ public:
     void WriteFloat(std::string_view section, std::string_view key, double value);
 
 private:
+    const IniDocument& document() const;
+    void put(std::string_view section, std::string_view key, std::string_view value);
+
     std::string file_;
+    mutable std::unique_ptr<IniDocument> cache_;
+    std::vector<ProfileEntry> pending_;
+    bool updating_ = false;
 };
 
 } // namespace platform

@@ -1,6 +1,6 @@
 // Number to text and text to number, with the decimal separator of the user's
-// settings (read once: the regional settings on Windows, the locale variables
-// elsewhere; never by changing the process's locale).
+// settings (read once: the regional settings on Windows, the C library's data
+// of the user's locale elsewhere; never by changing the process's locale).
 #pragma once
 
 #include <string>
@@ -18,13 +18,16 @@ void setDecimalSeparator(char separator);
 std::string FloatToStr(double value);
 
 // Blanks around, an optional sign, digits with at most one decimal separator
-// and an optional exponent. False (and `value` untouched) for anything else.
+// and an optional exponent; or INF / NAN (any case) as FloatToStr writes
+// infinities and NaN. False (and `value` untouched) for anything else.
 bool StrToFloat(std::string_view text, double& value);
 
 namespace detail {
-// The decimal separator of a locale name such as "ru_RU.UTF-8" (what
-// decimalSeparator reads once from LC_ALL, LC_NUMERIC or LANG off Windows).
+#if !defined(_WIN32)
+// The separator in the C library's data of a locale name such as
+// "ru_RU.UTF-8" ("" is the user's setting); '.' when it is not installed.
 char separatorForLocaleName(const std::string& name);
+#endif
 } // namespace detail
 
 } // namespace platform

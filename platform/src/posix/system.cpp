@@ -28,15 +28,10 @@ std::uint32_t ticks32() {
     return static_cast<std::uint32_t>(ticks64());
 }
 
-// The locale name the C library would take for LC_NUMERIC: LC_ALL, then
-// LC_NUMERIC, then LANG, the first that is set and not empty.
+// The C library takes the user's locale for LC_NUMERIC from LC_ALL, then
+// LC_NUMERIC, then LANG.
 char userDecimalSeparator() {
-    for (const char* var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-        const char* v = std::getenv(var);
-        if (v != nullptr && *v != '\0')
-            return detail::separatorForLocaleName(v);
-    }
-    return '.';
+    return detail::separatorForLocaleName("");
 }
 
 bool environmentValue(const char* name, std::string& value) {
@@ -66,6 +61,7 @@ ReadResult readFile(const std::string& file, std::string& out) {
         ::close(fd);
         return ReadResult::Failed;
     }
+    out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -85,10 +81,11 @@ ReadResult readFile(const std::string& file, std::string& out) {
 
 namespace {
 
-bool writeAll(int fd, const std::string& data) {
+bool writeAllAt(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t n =
+            ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -99,9 +96,44 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
+void syncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+// The folder refuses new files but the file may be writable: overwrite it.
+// Space for a longer content is reserved first, so that a full disk fails
+// before the old bytes are touched.
+bool rewriteInPlace(const std::string& path, const std::string& data) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && static_cast<std::size_t>(st.st_size) < data.size()) {
+        const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
+        ok = rc == 0 || rc == EOPNOTSUPP || rc == EINVAL;
+    }
+    ok = ok && writeAllAt(fd, data);
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
 } // namespace
 
+// A temporary file in the same folder, flushed, renamed over the file, the
+// folder flushed. When the folder cannot take a temporary file but the file
+// itself is writable, the file is rewritten in place instead.
 bool replaceFile(const std::string& target, const std::string& data) {
+    if (target.empty())
+        return false;
     std::string path = target;
     if (char* real = ::realpath(target.c_str(), nullptr)) {
         path = real; // write through a symbolic link, keeping the link
@@ -115,12 +147,15 @@ bool replaceFile(const std::string& target, const std::string& data) {
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
+            if (hadOld && (errno == EACCES || errno == EPERM))
+                return rewriteInPlace(path, data);
             return false;
+        }
     }
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, data);
+    bool ok = writeAllAt(fd, data);
     if (ok && hadOld)
         (void)::fchmod(fd, old.st_mode & 07777);
     ok = ok && ::fsync(fd) == 0;
@@ -130,14 +165,7 @@ bool replaceFile(const std::string& target, const std::string& data) {
         ::unlink(temp.c_str());
         return false;
     }
-    // Make the rename itself durable.
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
+    syncFolderOf(path); // make the rename itself durable
     return true;
 }
 

@@ -75,6 +75,33 @@ ReadResult readFile(const std::string& file, std::string& out) {
     return ReadResult::Ok;
 }
 
+namespace {
+
+bool writeAll(HANDLE h, const std::string& data) {
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < data.size()) {
+        const std::size_t chunk = std::min<std::size_t>(data.size() - done, 1u << 20);
+        DWORD n = 0;
+        ok = ::WriteFile(h, data.data() + done, static_cast<DWORD>(chunk), &n, nullptr) && n > 0;
+        done += n;
+    }
+    return ok;
+}
+
+// The folder refuses new files but the file may be writable: overwrite it.
+bool rewriteInPlace(const std::string& target, const std::string& data) {
+    HANDLE h = ::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = writeAll(h, data) && ::SetEndOfFile(h) && ::FlushFileBuffers(h);
+    ok = ::CloseHandle(h) && ok;
+    return ok;
+}
+
+} // namespace
+
 bool replaceFile(const std::string& target, const std::string& data) {
     static std::atomic<unsigned> counter{0};
     std::string temp;
@@ -84,19 +111,18 @@ bool replaceFile(const std::string& target, const std::string& data) {
                std::to_string(++counter);
         h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_ACCESS_DENIED &&
+                ::GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+                return rewriteInPlace(target, data);
+            if (error != ERROR_FILE_EXISTS)
+                return false;
+        }
     }
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        const std::size_t chunk = std::min<std::size_t>(data.size() - done, 1u << 20);
-        DWORD n = 0;
-        ok = ::WriteFile(h, data.data() + done, static_cast<DWORD>(chunk), &n, nullptr) && n > 0;
-        done += n;
-    }
+    bool ok = writeAll(h, data);
     ok = ok && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
     // rename does not replace an existing file here; MoveFileEx does, in one step.

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 
 namespace tolvex::qtviews {
 
@@ -35,14 +36,19 @@ QPushButton* makeButton(QWidget* parent, const char* caption1251, int width, int
 }
 
 // "Да" (default, Enter) and "Отмена" (Escape, which QDialog maps to reject)
-// stacked at the right of a dialog.
-QVBoxLayout* okCancel(QDialog* dialog, int width, QPushButton*& ok, QPushButton*& cancel) {
+// stacked at the right of a dialog. A focused button answers Enter itself
+// (autoDefault). `acceptable`, when given, may keep the dialog open.
+QVBoxLayout* okCancel(QDialog* dialog, int width, QPushButton*& ok, QPushButton*& cancel,
+                      std::function<bool()> acceptable = {}) {
     ok = makeButton(dialog, "Да"_w, width, 25, "ok");
     cancel = makeButton(dialog, "Отмена"_w, width, 25, "cancel");
     ok->setDefault(true);
     ok->setAutoDefault(true);
-    cancel->setAutoDefault(false);
-    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    cancel->setAutoDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, dialog, [dialog, acceptable] {
+        if (!acceptable || acceptable())
+            dialog->accept();
+    });
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     auto* column = new QVBoxLayout();
     column->setSpacing(11);
@@ -86,6 +92,27 @@ void RangeSpinBox::showUntouched(int value) {
     setValue(std::min(value, high_));
 }
 
+QValidator::State RangeSpinBox::validate(QString& text, int& pos) const {
+    const QValidator::State state = QSpinBox::validate(text, pos);
+    if (state != QValidator::Invalid)
+        return state;
+    // Any whole number may be typed; fixup brings it into range.
+    const QString t = text.trimmed();
+    bool digits = !t.isEmpty() && t.size() <= 9;
+    for (QChar c : t)
+        digits = digits && c.isDigit() && c.unicode() < 128;
+    return digits ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+void RangeSpinBox::fixup(QString& text) const {
+    bool ok = false;
+    const long long n = text.trimmed().toLongLong(&ok);
+    if (ok)
+        text = QString::number(std::clamp<long long>(n, minimum(), maximum()));
+    else
+        QSpinBox::fixup(text);
+}
+
 void RangeSpinBox::stepBy(int steps) {
     setMinimum(low_);
     setValue(std::clamp(value() + steps, low_, high_));
@@ -102,7 +129,7 @@ QAbstractSpinBox::StepEnabled RangeSpinBox::stepEnabled() const {
 
 void RangeSpinBox::focusOutEvent(QFocusEvent* event) {
     QSpinBox::focusOutEvent(event);
-    if (minimum() != low_ || value() < low_) {
+    if (minimum() != low_ || value() < low_ || value() > high_) {
         setMinimum(low_);
         setValue(std::clamp(value(), low_, high_));
     }
@@ -150,18 +177,22 @@ ChanEditDialogView::ChanEditDialogView(TChanEditFrm& form) : dialog_(newDialog(Q
     params_ = makeButton(d, "...", 33, 25, "params");
     params_->setFont(boldButtonFont(12));
     params_->setFixedSize(33, 25);
-    params_->setAutoDefault(false);
+    params_->setAutoDefault(true);
     kindRow->addWidget(kinds_);
     kindRow->addWidget(params_);
     kindRow->addStretch(1);
     layout->addLayout(kindRow);
     layout->addSpacing(20);
-    layout->addLayout(okCancel(d, 87, ok_, cancel_));
+    // A name must survive the trip to 1251; "?" in place of a letter would
+    // be a silent rename.
+    layout->addLayout(okCancel(
+        d, 87, ok_, cancel_, [this] { return !refusedOutside1251(dialog_.get(), name_->text()); }));
 
     QObject::connect(kinds_, &QComboBox::activated, d,
                      [&form](int) { guarded([&form] { form.ComboBox1Change(); }); });
     QObject::connect(params_, &QPushButton::clicked, d,
                      [&form] { guarded([&form] { form.BitBtn3Click(); }); });
+    selectTextOnFocus(d);
 }
 
 ChanEditDialogView::~ChanEditDialogView() = default;
@@ -237,6 +268,7 @@ ParamDialogView::ParamDialogView(const TParamFrm& form) {
     layout->addLayout(row);
     if (resizable)
         layout->addStretch(1);
+    selectTextOnFocus(d);
 }
 
 ParamDialogView::~ParamDialogView() = default;
@@ -332,15 +364,15 @@ ComplDialogView::ComplDialogView(TComplFrm& form)
     kinds_->setEditable(false);
     kinds_->setMinimumWidth(177);
     add_ = makeButton(group, "Добавить"_w, 91, 25, "add");
-    add_->setAutoDefault(false);
+    add_->setAutoDefault(true);
     groupLayout->addWidget(kinds_);
     groupLayout->addWidget(add_, 0, Qt::AlignHCenter);
     right->addWidget(group);
     right->addSpacing(4);
     change_ = makeButton(d, "Изменить"_w, 90, 25, "change");
     delete_ = makeButton(d, "Удалить"_w, 90, 25, "delete");
-    change_->setAutoDefault(false);
-    delete_->setAutoDefault(false);
+    change_->setAutoDefault(true);
+    delete_->setAutoDefault(true);
     right->addWidget(change_, 0, Qt::AlignLeft);
     right->addSpacing(6);
     right->addWidget(delete_, 0, Qt::AlignLeft);
@@ -404,7 +436,9 @@ void ExtraNewDialog::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Escape:
-        event->accept(); // neither button answers these
+        // Neither button answers these; a focused button has taken Enter
+        // itself before it gets here.
+        event->accept();
         return;
     default:
         QDialog::keyPressEvent(event);
@@ -412,8 +446,8 @@ void ExtraNewDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form)
-    : dialog_(std::make_unique<ExtraNewDialog>()) {
-    ExtraNewDialog* d = dialog_.get();
+    : dialog_(new ExtraNewDialog(mainWindowWidget())) {
+    ExtraNewDialog* d = dialog_.data();
     d->setWindowTitle(toQt("Создание каналов по шаблону"_w));
     d->setFont(dialogFont(12));
     d->setModal(true);
@@ -462,7 +496,7 @@ ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form)
     create_ = makeButton(d, "Создать"_w, 109, 33, "create");
     close_ = makeButton(d, "Закрыть"_w, 109, 33, "close");
     for (QPushButton* b : {params_, create_, close_}) {
-        b->setAutoDefault(false);
+        b->setAutoDefault(true); // Enter presses the focused button
         b->setDefault(false);
     }
     layout->addWidget(new QLabel(toQt("Частота"_w), d), 1, 0, Qt::AlignRight | Qt::AlignVCenter);
@@ -474,39 +508,49 @@ ExtraNewDialogView::ExtraNewDialogView(TTExtraNew& form)
     layout->addWidget(create_, 1, 4, Qt::AlignRight);
     layout->addWidget(close_, 2, 4, Qt::AlignRight);
 
-    QObject::connect(create_, &QPushButton::clicked, d, &QDialog::accept);
+    QObject::connect(create_, &QPushButton::clicked, d, [this] {
+        if (!refusedOutside1251(dialog_.data(), template_->text()))
+            dialog_->accept();
+    });
     QObject::connect(close_, &QPushButton::clicked, d, &QDialog::reject);
     QObject::connect(kinds_, &QComboBox::activated, d,
                      [&form](int) { guarded([&form] { form.ComboBox1Change(); }); });
     QObject::connect(params_, &QPushButton::clicked, d,
                      [&form] { guarded([&form] { form.BitBtn1Click(); }); });
+    selectTextOnFocus(d);
 }
 
-ExtraNewDialogView::~ExtraNewDialogView() = default;
+ExtraNewDialogView::~ExtraNewDialogView() {
+    delete dialog_.data();
+}
 
 void ExtraNewDialogView::setKinds(const std::vector<std::string>& kinds) {
-    fillCombo(kinds_, kinds);
+    if (dialog_)
+        fillCombo(kinds_, kinds);
 }
 void ExtraNewDialogView::setKindIndex(int index) {
-    kinds_->setCurrentIndex(index);
+    if (dialog_)
+        kinds_->setCurrentIndex(index);
 }
 int ExtraNewDialogView::kindIndex() const {
-    return kinds_->currentIndex();
+    return dialog_ ? kinds_->currentIndex() : -1;
 }
 std::string ExtraNewDialogView::templateText() const {
-    return fromQt(template_->text());
+    return dialog_ ? fromQt(template_->text()) : std::string();
 }
 int ExtraNewDialogView::firstIndex() const {
-    return first_->value();
+    return dialog_ ? first_->value() : 0;
 }
 int ExtraNewDialogView::lastIndex() const {
-    return last_->value();
+    return dialog_ ? last_->value() : 0;
 }
 int ExtraNewDialogView::frequency() const {
-    return frequency_->value();
+    return dialog_ ? frequency_->value() : 0;
 }
 bool ExtraNewDialogView::showModal() {
-    return dialog_->exec() == QDialog::Accepted;
+    // The main window may close while the dialog runs and take it along.
+    const bool confirmed = dialog_ && dialog_->exec() == QDialog::Accepted;
+    return confirmed && dialog_;
 }
 
 } // namespace tolvex::qtviews

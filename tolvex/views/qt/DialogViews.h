@@ -8,6 +8,7 @@
 #include "Uextranew.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QSpinBox>
 
 #include <memory>
@@ -21,14 +22,17 @@ class QPushButton;
 
 namespace tolvex::qtviews {
 
-// A spin box that may show a number below its range until it is first
-// touched, and brings its number into range when it loses focus.
+// A spin box that takes whatever whole number is typed, shows a number below
+// its range until it is first touched, and brings its number into range when
+// it loses focus (or Enter is pressed in it).
 class RangeSpinBox final : public QSpinBox {
 public:
     RangeSpinBox(int minimum, int maximum, QWidget* parent);
     // Shows `value` even when it lies below the range.
     void showUntouched(int value);
     void stepBy(int steps) override;
+    QValidator::State validate(QString& text, int& pos) const override;
+    void fixup(QString& text) const override;
 
 protected:
     StepEnabled stepEnabled() const override;
@@ -160,7 +164,8 @@ public:
     bool showModal() override;
 
 private:
-    std::unique_ptr<ExtraNewDialog> dialog_;
+    // Owned by the main window as well: whichever goes first takes it along.
+    QPointer<ExtraNewDialog> dialog_;
     QLineEdit* template_ = nullptr;
     RangeSpinBox* first_ = nullptr;
     RangeSpinBox* last_ = nullptr;

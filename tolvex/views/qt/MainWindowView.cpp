@@ -348,6 +348,9 @@ void MainWindowView::setCell(int column, int row, const std::string& text) {
         grid->setItem(row - 1, column, item);
     }
     item->setText(toQt(text));
+    // A description longer than its column is shown whole in the tooltip.
+    if (column == 1 || column == 3)
+        item->setToolTip(item->text());
 }
 
 std::string MainWindowView::cell(int column, int row) const {
@@ -430,7 +433,8 @@ std::optional<std::string> MainWindowView::fileDialog(bool save) {
     QFileDialog dialog(window_.get(), QString(), directory,
                        QStringLiteral("Plugin Resource (*.res)"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    // Load takes only a file that exists; Save may name a new one.
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("res"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

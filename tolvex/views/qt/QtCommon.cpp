@@ -4,12 +4,21 @@
 
 #include "platform/text.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QFocusEvent>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPointer>
+#include <QTranslator>
 
 #include <exception>
 
 namespace tolvex::qtviews {
+
+using namespace platform::literals;
 
 QString toQt(const std::string& text1251) {
     return QString::fromStdU16String(platform::cp1251ToUtf16(text1251));
@@ -24,7 +33,43 @@ bool fitsCp1251(const QString& text) {
 }
 
 namespace {
-const char* const kFamily = "DejaVu Sans";
+// Liberation Sans (and Arimo) share Arial's metrics, so sizes come out as
+// designed; DejaVu Sans where neither is installed.
+const QStringList& families() {
+    static const QStringList list{QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                  QStringLiteral("DejaVu Sans")};
+    return list;
+}
+
+QFont font(int points) {
+    QFont f;
+    f.setFamilies(families());
+    f.setPointSize(points);
+    return f;
+}
+
+// Selects a field's text as it gets the focus (the field's own handling of
+// the event keeps a selection).
+class SelectOnFocus final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason) {
+            if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+                // All selected, the cursor at the start: a long number shows
+                // from its beginning.
+                const auto length = static_cast<int>(edit->text().size());
+                edit->setSelection(length, -length);
+            } else if (auto* spin = qobject_cast<QAbstractSpinBox*>(watched)) {
+                spin->selectAll();
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 QPointer<QWidget>& mainWindowPointer() {
     static QPointer<QWidget> pointer;
@@ -33,22 +78,50 @@ QPointer<QWidget>& mainWindowPointer() {
 } // namespace
 
 QFont mainFont() {
-    QFont font(kFamily);
-    font.setPointSize(8);
-    return font;
+    return font(8);
 }
 
 QFont dialogFont(int points) {
-    QFont font(kFamily);
-    font.setPointSize(points);
-    return font;
+    return font(points);
 }
 
 QFont boldButtonFont(int points) {
-    QFont font(kFamily);
-    font.setPointSize(points);
-    font.setWeight(QFont::Black);
-    return font;
+    QFont f = font(points);
+    f.setWeight(QFont::Black);
+    return f;
+}
+
+bool refusedOutside1251(QWidget* owner, const QString& text) {
+    if (fitsCp1251(text))
+        return false;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error!"),
+                    toQt("Имя содержит знаки, которых нет в кодовой странице 1251:\n"_w) + text,
+                    QMessageBox::Ok, owner);
+    box.setFont(mainFont());
+    box.exec();
+    return true;
+}
+
+void selectTextOnFocus(QWidget* dialog) {
+    auto* filter = new SelectOnFocus(dialog);
+    for (QLineEdit* edit : dialog->findChildren<QLineEdit*>())
+        if (!qobject_cast<QAbstractSpinBox*>(edit->parentWidget()))
+            edit->installEventFilter(filter);
+    for (QAbstractSpinBox* spin : dialog->findChildren<QAbstractSpinBox*>())
+        spin->installEventFilter(filter);
+}
+
+void installRussianTranslations() {
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 void guarded(const std::function<void()>& handler) {

@@ -17,7 +17,18 @@ std::string fromQt(const QString& text);
 // Whether a text survives the trip to 1251 unchanged.
 bool fitsCp1251(const QString& text);
 
-// The fonts that stand in for the original ones.
+// Tells the user, in a box over `owner`, that `text` holds characters code
+// page 1251 lacks; true then (the caller keeps its dialog open).
+bool refusedOutside1251(QWidget* owner, const QString& text);
+
+// Makes every text field and spin box of `dialog` select its whole text when
+// it gets the focus other than by a click, so that typing replaces it.
+void selectTextOnFocus(QWidget* dialog);
+
+// Qt's own texts (file dialogs, standard buttons) in Russian, once.
+void installRussianTranslations();
+
+// The fonts that stand in for the original ones: metric twins of Arial.
 QFont mainFont();                  // main window: 8 points
 QFont dialogFont(int points = 12); // dialogs: 12 points
 QFont boldButtonFont(int points);  // the "..." buttons

@@ -71,6 +71,7 @@ bool installQtViews() {
             new QApplication(argc, argv);
         }
         using namespace qtviews;
+        installRussianTranslations();
         setMainViewMaker([](TMainFrm& form) -> std::unique_ptr<MainView> {
             return std::make_unique<MainWindowView>(form);
         });
