@@ -35,20 +35,20 @@ void setComboIndex(HWND combo, int index) {
 
 // A drop-down list without typing; `height` includes the list when open.
 HWND kindCombo(ModalDialog& dialog, int left, int top, int width) {
-    return dialog.addControl(L"COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                             left, top, width, 200, kKindList);
+    return dialog.addControl(L"COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, left, top,
+                             width, 200, kKindList);
 }
 
 HWND button(ModalDialog& dialog, const std::string& caption1251, int left, int top, int width,
             int height, int id, bool isDefault = false, HFONT font = nullptr) {
     return dialog.addControl(L"BUTTON", caption1251,
-                             WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), left,
-                             top, width, height, id, font);
+                             WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), left, top,
+                             width, height, id, font);
 }
 
 HWND edit(ModalDialog& dialog, int left, int top, int width, int height, int id) {
-    return dialog.addControl(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, left, top, width, height,
-                             id, nullptr, WS_EX_CLIENTEDGE);
+    return dialog.addControl(L"EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, left, top, width, height, id,
+                             nullptr, WS_EX_CLIENTEDGE);
 }
 
 } // namespace
@@ -150,22 +150,18 @@ struct ParamPlacement {
 };
 
 const ParamPlacement& placement(ParamDialog kind) {
-    static const ParamPlacement level{kResizable, 401, 166, true, 234, 213,
-                                      {16, 0, 0},  {28, 0, 0}, false, 268,
-                                      {24, 0, 0},  81,         264,   64,
-                                      96,          97};
-    static const ParamPlacement sinus{kFixed,     271, 253, false, -1, -1,
-                                      {88, 47, 39}, {24, 72, 120}, true, 164,
-                                      {20, 68, 116}, 77, 156, 180,
-                                      216,           91};
-    static const ParamPlacement saw{kFixed,      279, 265, false, -1, -1,
-                                    {16, 16, 16}, {20, 76, 132}, false, 136,
-                                    {16, 72, 128}, 121, 152, 184,
-                                    220,           105};
-    static const ParamPlacement noise{kFixed,    311, 207, false, -1, -1,
-                                      {16, 16, 0}, {16, 64, 0}, false, 204,
-                                      {12, 60, 0}, 93,          188,   128,
-                                      164,         91};
+    static const ParamPlacement level{kResizable, 401,        166,   true, 234,        213,
+                                      {16, 0, 0}, {28, 0, 0}, false, 268,  {24, 0, 0}, 81,
+                                      264,        64,         96,    97};
+    static const ParamPlacement sinus{
+        kFixed, 271, 253,           false, -1,  -1,  {88, 47, 39}, {24, 72, 120},
+        true,   164, {20, 68, 116}, 77,    156, 180, 216,          91};
+    static const ParamPlacement saw{
+        kFixed, 279, 265,           false, -1,  -1,  {16, 16, 16}, {20, 76, 132},
+        false,  136, {16, 72, 128}, 121,   152, 184, 220,          105};
+    static const ParamPlacement noise{kFixed,      311,         207,   false, -1,          -1,
+                                      {16, 16, 0}, {16, 64, 0}, false, 204,   {12, 60, 0}, 93,
+                                      188,         128,         164,   91};
     switch (kind) {
     case ParamDialog::Level:
         return level;
@@ -249,9 +245,9 @@ public:
         setClientSize(handle(), 383, 317);
         centreOnScreen(handle());
         label("Сигналы"_w, 12, 8);
-        parts = addControl(L"LISTBOX", "",
-                           WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 12, 32,
-                           157, 273, kPartsList, nullptr, WS_EX_CLIENTEDGE);
+        parts =
+            addControl(L"LISTBOX", "", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                       12, 32, 157, 273, kPartsList, nullptr, WS_EX_CLIENTEDGE);
         // The group box holds the kind list and "Добавить" (placed relative
         // to it), but the controls belong to the dialog so that their
         // notifications reach it.
@@ -340,8 +336,7 @@ bool ComplDialogView::showModal() {
 
 class ExtraNewDialogView::Window final : public ModalDialog {
 public:
-    explicit Window(TTExtraNew& form)
-        : ModalDialog(kFixed, makeFont()), form_(form) {
+    explicit Window(TTExtraNew& form) : ModalDialog(kFixed, makeFont()), form_(form) {
         setWindowText(handle(), "Создание каналов по шаблону"_w);
         setClientSize(handle(), 519, 205);
         SetWindowPos(handle(), nullptr, 503, 337, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -101,9 +101,9 @@ class ToolButtonWindow {
 public:
     ToolButtonWindow(HWND parent, const ToolSpec& spec, const int* startFrame)
         : spec_(spec), startFrame_(startFrame) {
-        window_ = CreateWindowExW(0, kButtonClass, spec.caption, WS_CHILD | WS_VISIBLE,
-                                  spec.left, 8, spec.width, spec.height, parent, nullptr,
-                                  moduleInstance(), this);
+        window_ =
+            CreateWindowExW(0, kButtonClass, spec.caption, WS_CHILD | WS_VISIBLE, spec.left, 8,
+                            spec.width, spec.height, parent, nullptr, moduleInstance(), this);
     }
     ~ToolButtonWindow() = default;
     ToolButtonWindow(const ToolButtonWindow&) = delete;
@@ -277,8 +277,8 @@ Grid::Grid(HWND parent, MouseDown mouseDown, std::function<void()> doubleClick)
     registerClass(kGridClass, &Grid::procedure, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, nullptr);
     cells_.assign(static_cast<std::size_t>(rows_) * kColumns, std::string());
     window_ = CreateWindowExW(WS_EX_CLIENTEDGE, kGridClass, L"",
-                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP, 0, kPanelHeight,
-                              100, 100, parent, nullptr, moduleInstance(), this);
+                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP, 0, kPanelHeight, 100,
+                              100, parent, nullptr, moduleInstance(), this);
     updateScrollBar();
 }
 
@@ -496,8 +496,8 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         RECT r;
         GetClientRect(window_, &r);
         HDC dc = CreateCompatibleDC(target);
-        HBITMAP bitmap = CreateCompatibleBitmap(target, std::max<LONG>(r.right, 1),
-                                                std::max<LONG>(r.bottom, 1));
+        HBITMAP bitmap =
+            CreateCompatibleBitmap(target, std::max<LONG>(r.right, 1), std::max<LONG>(r.bottom, 1));
         HGDIOBJ old = SelectObject(dc, bitmap);
         paint(dc, r);
         BitBlt(target, 0, 0, r.right, r.bottom, dc, 0, 0, SRCCOPY);
@@ -622,8 +622,8 @@ MainWindowView::MainWindowView(TMainFrm& form) : form_(form) {
     registerClass(kButtonClass, &ToolButtonWindow::procedure, 0, nullptr);
 
     window_ = CreateWindowExW(0, kMainClass, L"MainFrm", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                              CW_USEDEFAULT, CW_USEDEFAULT, kMinWidth, kMinHeight, nullptr,
-                              nullptr, moduleInstance(), this);
+                              CW_USEDEFAULT, CW_USEDEFAULT, kMinWidth, kMinHeight, nullptr, nullptr,
+                              moduleInstance(), this);
     if (window_ == nullptr)
         throw std::runtime_error("the main window could not be created");
     SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(mainFont()), FALSE);
@@ -646,10 +646,9 @@ MainWindowView::MainWindowView(TMainFrm& form) : form_(form) {
     EnableWindow(buttons_[indexOf(ToolButton::Stop)], FALSE);
 
     for (std::size_t i = 0; i < 2; ++i)
-        separators_[i] =
-            CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDVERT,
-                            kSeparatorLefts[i], 4, 2, 65, panel_, nullptr, moduleInstance(),
-                            nullptr);
+        separators_[i] = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDVERT,
+                                         kSeparatorLefts[i], 4, 2, 65, panel_, nullptr,
+                                         moduleInstance(), nullptr);
 
     grid_ = std::make_unique<Grid>(
         window_,
@@ -890,8 +889,8 @@ std::optional<std::string> MainWindowView::fileDialog(bool save) {
     const DWORD attributes = GetFileAttributesW(start.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         wchar_t documents[MAX_PATH] = {};
-        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT,
-                                       documents)))
+        if (SUCCEEDED(
+                SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
             start = documents;
         else
             start.clear();

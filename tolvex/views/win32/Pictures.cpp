@@ -88,7 +88,7 @@ void channelSheet(Paint& p) {
     p.use(kGrey, kWhite);
     p.rect(3, 5, 23, 27);
     p.use(kBlue, Paint::kNone, 2);
-    p.arc(6, 9, 14, 23, 14, 16, 6, 16);  // upper half
+    p.arc(6, 9, 14, 23, 14, 16, 6, 16);   // upper half
     p.arc(13, 9, 21, 23, 13, 16, 21, 16); // lower half
 }
 

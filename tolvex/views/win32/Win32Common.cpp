@@ -177,10 +177,9 @@ ModalDialog::ModalDialog(DWORD style, HFONT font) : font_(font) {
     head.dwExtendedStyle = WS_EX_DLGMODALFRAME;
     static_assert(sizeof head + 3 * sizeof(WORD) <= sizeof buffer);
     std::memcpy(buffer, &head, sizeof head); // menu, class and title words stay 0
-    window_ = CreateDialogIndirectParamW(moduleInstance(),
-                                         reinterpret_cast<LPCDLGTEMPLATEW>(buffer),
-                                         topModalWindow(), &ModalDialog::procedure,
-                                         reinterpret_cast<LPARAM>(this));
+    window_ = CreateDialogIndirectParamW(
+        moduleInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(buffer), topModalWindow(),
+        &ModalDialog::procedure, reinterpret_cast<LPARAM>(this));
     if (window_ != nullptr && font_ != nullptr)
         SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 }
@@ -192,8 +191,7 @@ ModalDialog::~ModalDialog() {
     }
 }
 
-INT_PTR CALLBACK ModalDialog::procedure(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+INT_PTR CALLBACK ModalDialog::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         return TRUE;
@@ -287,22 +285,21 @@ bool ModalDialog::runModal() {
     return done_ && result_;
 }
 
-HWND ModalDialog::addControl(const wchar_t* windowClass, const std::string& text1251,
-                             DWORD style, int left, int top, int width, int height, int id,
-                             HFONT font, DWORD exStyle, HWND parent) {
-    HWND control = CreateWindowExW(exStyle, windowClass, wide(text1251).c_str(),
-                                   WS_CHILD | WS_VISIBLE | style, left, top, width, height,
-                                   parent != nullptr ? parent : window_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   moduleInstance(), nullptr);
+HWND ModalDialog::addControl(const wchar_t* windowClass, const std::string& text1251, DWORD style,
+                             int left, int top, int width, int height, int id, HFONT font,
+                             DWORD exStyle, HWND parent) {
+    HWND control = CreateWindowExW(
+        exStyle, windowClass, wide(text1251).c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
+        width, height, parent != nullptr ? parent : window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), moduleInstance(), nullptr);
     if (control != nullptr)
-        SendMessageW(control, WM_SETFONT,
-                     reinterpret_cast<WPARAM>(font != nullptr ? font : font_), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font != nullptr ? font : font_),
+                     FALSE);
     return control;
 }
 
-HWND ModalDialog::label(const std::string& text1251, int left, int top, HWND parent,
-                        DWORD align, int width) {
+HWND ModalDialog::label(const std::string& text1251, int left, int top, HWND parent, DWORD align,
+                        int width) {
     // A label is as wide as its text unless told otherwise; a right-aligned
     // one ends at left + width.
     HDC dc = GetDC(window_);
@@ -313,8 +310,8 @@ HWND ModalDialog::label(const std::string& text1251, int left, int top, HWND par
     SelectObject(dc, old);
     ReleaseDC(window_, dc);
     const int w = width > 0 ? width : extent.cx + 2;
-    return addControl(L"STATIC", text1251, align | SS_NOPREFIX, left, top, w, extent.cy + 2,
-                      -1, nullptr, 0, parent);
+    return addControl(L"STATIC", text1251, align | SS_NOPREFIX, left, top, w, extent.cy + 2, -1,
+                      nullptr, 0, parent);
 }
 
 // ---------------------------------------------------------------------------

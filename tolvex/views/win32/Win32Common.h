@@ -25,8 +25,8 @@ HINSTANCE moduleInstance();
 // Fonts, made once and kept for the life of the process. Every font asks for
 // the Cyrillic character set; where a face is missing the system picks its
 // substitute.
-HFONT mainFont();                // "MS Sans Serif", 8 points
-HFONT dialogFont(int points);    // "Arial", Cyrillic
+HFONT mainFont();                 // "MS Sans Serif", 8 points
+HFONT dialogFont(int points);     // "Arial", Cyrillic
 HFONT boldButtonFont(int points); // bold "Arial Black" of the "..." buttons
 HFONT dialogFontNamed(const wchar_t* face, int points);
 
@@ -71,9 +71,9 @@ public:
     bool running() const { return running_; }
 
     // Child controls at pixel positions in the client area.
-    HWND addControl(const wchar_t* windowClass, const std::string& text1251, DWORD style,
-                    int left, int top, int width, int height, int id, HFONT font = nullptr,
-                    DWORD exStyle = 0, HWND parent = nullptr);
+    HWND addControl(const wchar_t* windowClass, const std::string& text1251, DWORD style, int left,
+                    int top, int width, int height, int id, HFONT font = nullptr, DWORD exStyle = 0,
+                    HWND parent = nullptr);
     HWND label(const std::string& text1251, int left, int top, HWND parent = nullptr,
                DWORD align = SS_LEFT, int width = 0);
     HWND item(int id) const { return GetDlgItem(window_, id); }
@@ -103,9 +103,9 @@ private:
 // number below its range until it is first touched.
 class SpinBox {
 public:
-    void create(ModalDialog& dialog, int left, int top, int width, int height, int id,
-                int minimum, int maximum, HWND parent = nullptr);
-    void setValue(int value);   // brought into range
+    void create(ModalDialog& dialog, int left, int top, int width, int height, int id, int minimum,
+                int maximum, HWND parent = nullptr);
+    void setValue(int value);      // brought into range
     void showUntouched(int value); // shown as it is
     // The number shown, brought into range once the user changed it.
     int value() const;

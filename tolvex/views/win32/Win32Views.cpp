@@ -39,8 +39,8 @@ ui::Answer showWin32MessageBox(const ui::MessageBoxRequest& request) {
     else if (request.icon == ui::Icon::Information)
         type |= MB_ICONINFORMATION;
     type |= request.systemModal ? MB_SYSTEMMODAL : MB_APPLMODAL;
-    HWND owner = request.ownedByMainWindow ? win32views::mainWindow()
-                                           : win32views::topModalWindow();
+    HWND owner =
+        request.ownedByMainWindow ? win32views::mainWindow() : win32views::topModalWindow();
     const int answer = MessageBoxW(owner, messageText(request.text).c_str(),
                                    win32views::wide(request.caption).c_str(), type);
     if (!question)

@@ -1,4 +1,4 @@
-#include "Win32Views.h"
+#include "Win32Layer.h"
 
 #include "platform/text.h"
 
@@ -45,8 +45,8 @@ HFONT cyrillicTemplateFont(HWND dialog) {
         if (dc != nullptr)
             ReleaseDC(dialog, dc);
         const std::wstring face = wide(CSetup::kFontName);
-        return CreateFontW(-MulDiv(CSetup::kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE,
-                           FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+        return CreateFontW(-MulDiv(CSetup::kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                           FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
     }();
     return font;
@@ -62,8 +62,7 @@ public:
             parent = nullptr;
         result_ = kCancel;
         const INT_PTR shown = DialogBoxParamW(
-            moduleInstance(),
-            reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(kTemplate)), parent,
+            moduleInstance(), reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(kTemplate)), parent,
             &Win32SetupView::procedure, reinterpret_cast<LPARAM>(this));
         window_ = nullptr;
         return shown == -1 ? kCancel : result_;
