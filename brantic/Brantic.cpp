@@ -34,9 +34,7 @@ template <class Result, class Body> Result guarded(Result failed, Body&& body) n
 }
 
 std::string from16(const OLECHAR* text) {
-    if (text == nullptr)
-        return {};
-    return platform::utf16ToCp1251(std::u16string_view(text));
+    return platform::oleTo1251(text);
 }
 
 } // namespace
@@ -164,8 +162,8 @@ std::string CBrantic::OrvanePath(const std::string& modulePath) {
 void CBrantic::log(const char* text1251, std::int32_t kind) {
     if (m_log == nullptr)
         return;
-    const std::u16string text = platform::cp1251ToUtf16(text1251);
-    m_log->addmessage(u"Brantic", text.c_str(), kind);
+    const platform::OleString text = platform::oleFrom1251(text1251);
+    m_log->addmessage(OLESTR("Brantic"), text.c_str(), kind);
 }
 
 void CBrantic::disconnect() {

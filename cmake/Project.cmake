@@ -16,13 +16,21 @@ function(project_target target)
   target_compile_options(${target} PRIVATE ${PROJECT_WARNINGS})
 endfunction()
 
-# plugin_module(<target> <version script>): a plug-in module built as <target>.so
-# without the "lib" prefix, exporting only what the version script lists and
-# keeping the symbols of the static libraries it links hidden.
+# plugin_module(<target> <version script or .def file>): a plug-in module built
+# as <target>.so (<target>.dll on Windows) without the "lib" prefix, exporting
+# only what the version script (the .def file on Windows) lists and keeping the
+# symbols of the static libraries it links hidden.
 function(plugin_module target script)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
-  target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--exclude-libs,ALL
-                      -Wl,--no-undefined)
+  if(script MATCHES "\\.def$")
+    # A .def file alone decides the export table: the names exactly as
+    # written, nothing exported automatically.
+    target_sources(${target} PRIVATE ${script})
+    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--enable-stdcall-fixup)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--exclude-libs,ALL
+                        -Wl,--no-undefined)
+  endif()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
   project_target(${target})
 endfunction()

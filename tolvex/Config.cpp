@@ -19,16 +19,7 @@ using namespace platform::literals;
 using platform::TIniFile;
 
 std::string settingsFilePath() {
-    const char* explicitPath = std::getenv("TOLVEX_INI");
-    if (explicitPath != nullptr && *explicitPath != '\0')
-        return explicitPath;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/')
-        return std::string(xdg) + "/tolvex/Tolvex.ini";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.config/tolvex/Tolvex.ini";
-    return "Tolvex.ini";
+    return platform::profileFilePath("Tolvex.ini", "tolvex", "TOLVEX_INI");
 }
 
 namespace config {

@@ -2,6 +2,7 @@
 
 #include "platform/com.h"
 #include "platform/ticks.h"
+#include "platform/uint128.h"
 
 #include <cmath>
 #include <limits>
@@ -9,8 +10,6 @@
 namespace tolvex {
 
 namespace {
-
-__extension__ using u128 = unsigned __int128;
 
 ChannelEditor gChannelEditor = nullptr;
 
@@ -32,18 +31,19 @@ std::uint64_t clockPosition(std::uint64_t ticks, float frequency) {
     const float fraction = std::frexp(frequency, &exponent); // [0.5, 1)
     const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 24));
     exponent -= 24;
-    const u128 product = static_cast<u128>(ticks) * mantissa; // below 2^88
-    u128 position = 0;
+    const platform::UInt128 product = platform::multiply(ticks, mantissa); // below 2^88
+    platform::UInt128 position;
     if (exponent >= 0) {
         if (exponent >= 40)
             return kU64Max;
-        position = (product << exponent) / 1000u;
+        position =
+            platform::divide(platform::shiftLeft(product, static_cast<unsigned>(exponent)), 1000u);
     } else {
         // floor(floor(a / 1000) / 2^k) = floor(a / (1000 * 2^k))
-        const int shift = -exponent;
-        position = shift >= 128 ? 0 : (product / 1000u) >> shift;
+        position = platform::shiftRight(platform::divide(product, 1000u),
+                                        static_cast<unsigned>(-exponent));
     }
-    return position > kU64Max ? kU64Max : static_cast<std::uint64_t>(position);
+    return position.hi != 0 ? kU64Max : position.lo;
 }
 
 CVirtualChannel::CVirtualChannel(std::string channelName)

@@ -51,7 +51,7 @@ inline std::string check(const std::uint8_t* bytes, std::size_t size, const std:
     pairs.emplace_back("", "");
     std::vector<std::string> before;
     for (const auto& [s, k] : pairs) {
-        const std::string v = platform::GetProfileString(file, s, k, "\x01");
+        const std::string v = platform::readProfileString(file, s, k, "\x01");
         if (v.size() > platform::kProfileValueMax)
             return "a value longer than the limit";
         before.push_back(v);
@@ -66,9 +66,9 @@ inline std::string check(const std::uint8_t* bytes, std::size_t size, const std:
     const std::pair<std::string, std::string> target =
         pick < pairs.size() ? pairs[pick] : std::make_pair(std::string("New"), std::string("Key"));
     const std::string value(data.substr(size > 1 ? 1 : 0, size > 1 ? bytes[1] % 64 : 0));
-    if (!platform::WriteProfileString(file, target.first, target.second, value))
+    if (!platform::writeProfileString(file, target.first, target.second, value))
         return {}; // refused: nothing more to compare
-    const std::string back = platform::GetProfileString(file, target.first, target.second, "\x01");
+    const std::string back = platform::readProfileString(file, target.first, target.second, "\x01");
     if (back != value.substr(0, platform::kProfileValueMax))
         return "the written value does not read back";
     for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -76,7 +76,7 @@ inline std::string check(const std::uint8_t* bytes, std::size_t size, const std:
         if (platform::equalsNoCase1251(s, target.first) &&
             platform::equalsNoCase1251(k, target.second))
             continue;
-        if (platform::GetProfileString(file, s, k, "\x01") != before[i])
+        if (platform::readProfileString(file, s, k, "\x01") != before[i])
             return "writing one key changed another";
     }
     return {};

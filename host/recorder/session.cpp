@@ -76,7 +76,7 @@ void Session::prepareConfig() {
     }
     QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
     const std::string ini = configDir_->filePath("Tolvex.ini").toStdString();
-    platform::WriteProfileString(ini, "common", "CurCFGFile",
+    platform::writeProfileString(ini, "common", "CurCFGFile",
                                  QFile::encodeName(copy).toStdString());
     setenv("TOLVEX_INI", ini.c_str(), 1);
 }

@@ -2,85 +2,42 @@
 
 #include "platform/text.h"
 
-#include <cstdlib>
-#include <cstring>
-
 namespace platform {
 
-BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length) {
-    const std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
-    if (bytes > 0x7FFFFFF0u)
-        return nullptr;
-    void* block = std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR));
-    if (block == nullptr)
-        return nullptr;
-    const auto byteLength = static_cast<std::uint32_t>(bytes);
-    std::memcpy(block, &byteLength, sizeof byteLength);
-    auto* chars = reinterpret_cast<OLECHAR*>(static_cast<char*>(block) + sizeof(std::uint32_t));
-    if (text != nullptr && length > 0)
-        std::memcpy(chars, text, bytes);
-    else if (length > 0)
-        std::memset(chars, 0, bytes);
-    chars[length] = 0;
-    return chars;
+OleString oleFrom1251(std::string_view text) {
+    OleString out;
+    out.reserve(text.size());
+    for (char16_t unit : cp1251ToUtf16(text))
+        out += static_cast<OLECHAR>(unit);
+    return out;
 }
 
-BSTR SysAllocString(const OLECHAR* text) {
+std::string oleTo1251(const OLECHAR* text, std::size_t length) {
     if (text == nullptr)
-        return nullptr;
-    std::uint32_t n = 0;
+        return {};
+    std::u16string units;
+    units.reserve(length);
+    for (std::size_t i = 0; i < length; ++i)
+        units += static_cast<char16_t>(text[i]);
+    return utf16ToCp1251(units);
+}
+
+std::string oleTo1251(const OLECHAR* text) {
+    if (text == nullptr)
+        return {};
+    std::size_t n = 0;
     while (text[n] != 0)
         ++n;
-    return SysAllocStringLen(text, n);
-}
-
-void SysFreeString(BSTR text) {
-    if (text != nullptr)
-        std::free(reinterpret_cast<char*>(text) - sizeof(std::uint32_t));
-}
-
-std::uint32_t SysStringLen(BSTR text) {
-    if (text == nullptr)
-        return 0;
-    std::uint32_t bytes = 0;
-    std::memcpy(&bytes, reinterpret_cast<char*>(text) - sizeof(std::uint32_t), sizeof bytes);
-    return static_cast<std::uint32_t>(bytes / sizeof(OLECHAR));
-}
-
-void VariantInit(VARIANT* value) {
-    if (value == nullptr)
-        return;
-    std::memset(value, 0, sizeof *value);
-    value->vt = VT_EMPTY;
-}
-
-HRESULT VariantClear(VARIANT* value) {
-    if (value == nullptr)
-        return E_FAIL;
-    switch (value->vt) {
-    case VT_BSTR:
-        SysFreeString(value->bstrVal);
-        break;
-    case VT_UNKNOWN:
-        if (value->punkVal != nullptr)
-            value->punkVal->Release();
-        break;
-    default:
-        break;
-    }
-    VariantInit(value);
-    return S_OK;
+    return oleTo1251(text, n);
 }
 
 BSTR bstrFrom1251(std::string_view text) {
-    const std::u16string wide = cp1251ToUtf16(text);
+    const OleString wide = oleFrom1251(text);
     return SysAllocStringLen(wide.data(), static_cast<std::uint32_t>(wide.size()));
 }
 
 std::string bstrTo1251(BSTR text) {
-    if (text == nullptr)
-        return {};
-    return utf16ToCp1251(std::u16string_view(text, SysStringLen(text)));
+    return oleTo1251(text, SysStringLen(text));
 }
 
 } // namespace platform

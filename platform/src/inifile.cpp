@@ -3,16 +3,10 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
-#include <atomic>
-#include <cerrno>
+#include "system.h"
+
 #include <charconv>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -145,90 +139,6 @@ Location locate(const std::vector<Line>& lines, std::string_view section, std::s
     return loc;
 }
 
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult readWholeFile(const std::string& file, std::string& out) {
-    out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Writes `data` to a new file beside `target`, flushes it to the disk and
-// renames it over `target`: readers see the old file or the new one, never a
-// part of either.
-bool replaceFile(const std::string& target, const std::string& data, const struct stat* old) {
-    std::string path = target;
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        path = real; // write through a symbolic link, keeping the link
-        std::free(real);
-    }
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-    bool ok = writeAll(fd, data);
-    if (ok && old != nullptr)
-        (void)::fchmod(fd, old->st_mode & 07777);
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
-
 bool hasLineBreakOrNul(std::string_view s) {
     for (char c : s)
         if (c == '\n' || c == '\r' || c == '\0')
@@ -250,10 +160,10 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
 
 } // namespace
 
-std::string GetProfileString(const std::string& file, std::string_view section,
-                             std::string_view key, std::string_view fallback) {
+std::string readProfileString(const std::string& file, std::string_view section,
+                              std::string_view key, std::string_view fallback) {
     std::string data;
-    if (readWholeFile(file, data) != ReadResult::Ok)
+    if (sys::readFile(file, data) != sys::ReadResult::Ok)
         return std::string(fallback.substr(0, kProfileValueMax));
     const Location loc = locate(splitLines(data), section, key);
     if (!loc.keyFound)
@@ -261,24 +171,14 @@ std::string GetProfileString(const std::string& file, std::string_view section,
     return unquote(loc.value);
 }
 
-bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
+bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
     try {
         if (file.empty() || !writable(section, key, value))
             return false;
         std::string data;
-        struct stat st {};
-        const struct stat* old = nullptr;
-        switch (readWholeFile(file, data)) {
-        case ReadResult::Failed:
+        if (sys::readFile(file, data) == sys::ReadResult::Failed)
             return false; // never replace a file we could not read
-        case ReadResult::Ok:
-            if (::stat(file.c_str(), &st) == 0)
-                old = &st;
-            break;
-        case ReadResult::Missing:
-            break;
-        }
         const std::vector<Line> lines = splitLines(data);
         const Location loc = locate(lines, section, key);
 
@@ -313,19 +213,27 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
             // A last line without a break gets one when something follows it.
             out += edited[i].brk.empty() && i + 1 < edited.size() ? newline : edited[i].brk;
         }
-        return replaceFile(file, out, old);
+        return sys::replaceFile(file, out);
     } catch (...) {
         return false;
     }
 }
 
+std::string profileFilePath(const std::string& fileName, const std::string& program,
+                            const char* overrideVariable) {
+    std::string path;
+    if (overrideVariable != nullptr && sys::environmentValue(overrideVariable, path))
+        return path;
+    return sys::profileFolder(program) + fileName;
+}
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view fallback) const {
-    return GetProfileString(file_, section, key, fallback);
+    return readProfileString(file_, section, key, fallback);
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!WriteProfileString(file_, section, key, value))
+    if (!writeProfileString(file_, section, key, value))
         throw IniWriteError("Unable to write to " + file_);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/numfmt.h"
 
+#include "system.h"
+
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -18,17 +20,6 @@ constexpr const char* kCommaLanguages[] = {
     "ru", "uk", "be", "kk", "uz", "ky", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr", "bs",
     "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "da", "nb", "nn", "no", "is", "de",
     "nl", "fr", "es", "ca", "gl", "eu", "it", "pt", "ro", "hu", "el", "tr", "id", "vi", "af"};
-
-// The locale name the C library would take for LC_NUMERIC: LC_ALL, then
-// LC_NUMERIC, then LANG, the first that is set and not empty.
-std::string localeNameFromEnvironment() {
-    for (const char* var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-        const char* v = std::getenv(var);
-        if (v != nullptr && *v != '\0')
-            return v;
-    }
-    return {};
-}
 
 char separatorFromTable(const std::string& name) {
     const std::string language = name.substr(0, name.find_first_of("_.@"));
@@ -61,7 +52,7 @@ char decimalSeparator() {
     const char forced = gOverride.load(std::memory_order_relaxed);
     if (forced != 0)
         return forced;
-    static const char fromLocale = detail::separatorForLocaleName(localeNameFromEnvironment());
+    static const char fromLocale = sys::userDecimalSeparator();
     return fromLocale;
 }
 

@@ -1,7 +1,8 @@
 #include "platform/ticks.h"
 
+#include "system.h"
+
 #include <atomic>
-#include <ctime>
 
 namespace platform {
 
@@ -13,18 +14,13 @@ std::atomic<std::uint64_t> testTicks{0};
 std::uint64_t tickCount64() {
     if (overridden.load(std::memory_order_acquire))
         return testTicks.load(std::memory_order_acquire);
-    timespec ts{};
-#ifdef CLOCK_BOOTTIME
-    clock_gettime(CLOCK_BOOTTIME, &ts);
-#else
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-#endif
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return sys::ticks64();
 }
 
 std::uint32_t tickCount() {
-    return static_cast<std::uint32_t>(tickCount64());
+    if (overridden.load(std::memory_order_acquire))
+        return static_cast<std::uint32_t>(testTicks.load(std::memory_order_acquire));
+    return sys::ticks32();
 }
 
 void setTestTicks(std::uint64_t ticks) {

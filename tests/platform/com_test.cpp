@@ -30,7 +30,7 @@ struct Counted final : IUnknown {
 } // namespace
 
 TEST(Bstr, LengthPrefixTerminatorAndNull) {
-    BSTR s = platform::SysAllocString(u"abc");
+    BSTR s = platform::SysAllocString(OLESTR("abc"));
     ASSERT_NE(s, nullptr);
     std::uint32_t bytes = 0;
     std::memcpy(&bytes, reinterpret_cast<char*>(s) - 4, 4);
@@ -41,7 +41,7 @@ TEST(Bstr, LengthPrefixTerminatorAndNull) {
     EXPECT_EQ(platform::SysAllocString(nullptr), nullptr);
     platform::SysFreeString(nullptr);
 
-    BSTR empty = platform::SysAllocString(u"");
+    BSTR empty = platform::SysAllocString(OLESTR(""));
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(platform::SysStringLen(empty), 0u);
     platform::SysFreeString(empty);
@@ -50,7 +50,7 @@ TEST(Bstr, LengthPrefixTerminatorAndNull) {
 TEST(Bstr, CodePageTextRoundTrips) {
     using namespace platform::literals;
     BSTR s = platform::bstrFrom1251("Плагин виртуальных каналов"_w);
-    EXPECT_EQ(std::u16string(s), u"Плагин виртуальных каналов");
+    EXPECT_EQ(platform::OleString(s), OLESTR("Плагин виртуальных каналов"));
     EXPECT_EQ(platform::bstrTo1251(s), "Плагин виртуальных каналов"_w);
     platform::SysFreeString(s);
 }
@@ -60,7 +60,7 @@ TEST(Variant, ClearFreesStringsAndReleasesReferences) {
     platform::VariantInit(&v);
     EXPECT_EQ(v.vt, VT_EMPTY);
     v.vt = VT_BSTR;
-    v.bstrVal = platform::SysAllocString(u"owned");
+    v.bstrVal = platform::SysAllocString(OLESTR("owned"));
     EXPECT_EQ(platform::VariantClear(&v), S_OK); // ASan reports a leak if not freed
     EXPECT_EQ(v.vt, VT_EMPTY);
 
@@ -113,13 +113,20 @@ TEST(Library, LoadsByPathFindsSymbolsAndReportsFailure) {
     EXPECT_NE(self.find("platform_tests"), std::string::npos) << self;
 
     platform::Library missing;
-    EXPECT_FALSE(missing.open("/nonexistent/Nothing.so"));
+    EXPECT_FALSE(missing.open("/nonexistent/Nothing" + platform::libraryFileName("")));
     EXPECT_FALSE(missing.error().empty());
     EXPECT_EQ(missing.symbol("anything"), nullptr);
 
+#ifdef _WIN32
+    const char* systemLibrary = "kernel32.dll";
+    const char* systemFunction = "GetTickCount";
+#else
+    const char* systemLibrary = "libc.so.6";
+    const char* systemFunction = "strlen";
+#endif
     platform::Library libc;
-    ASSERT_TRUE(libc.open("libc.so.6")) << libc.error();
-    EXPECT_NE(libc.symbol("strlen"), nullptr);
+    ASSERT_TRUE(libc.open(systemLibrary)) << libc.error();
+    EXPECT_NE(libc.symbol(systemFunction), nullptr);
     EXPECT_EQ(libc.symbol("no_such_symbol_here"), nullptr);
     libc.close();
     EXPECT_FALSE(libc.isOpen());

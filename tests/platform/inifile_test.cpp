@@ -2,47 +2,40 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#ifndef _WIN32
+#include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace platform::literals;
-using platform::GetProfileString;
+using platform::readProfileString;
 using platform::TIniFile;
-using platform::WriteProfileString;
+using platform::writeProfileString;
 
 namespace {
 
 class Ini : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ini_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        dir_ = base;
+        temp_ = std::make_unique<TempDir>("ini_test_");
+        ASSERT_FALSE(temp_->path().empty());
+        dir_ = temp_->path();
         file_ = dir_ + "/conf.res";
         platform::setDecimalSeparator(',');
     }
     void TearDown() override {
         platform::setDecimalSeparator(0);
-        ::chmod(dir_.c_str(), 0700);
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..")
-                    ::unlink((dir_ + "/" + name).c_str());
-            }
-            ::closedir(d);
-        }
-        ::rmdir(dir_.c_str());
+        temp_.reset();
     }
 
     void put(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
@@ -52,16 +45,9 @@ protected:
         ss << in.rdbuf();
         return ss.str();
     }
-    int filesInDir() const {
-        int n = 0;
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (dirent* e = ::readdir(d))
-                n += e->d_name[0] != '.';
-            ::closedir(d);
-        }
-        return n;
-    }
+    int filesInDir() const { return temp_->fileCount(); }
 
+    std::unique_ptr<TempDir> temp_;
     std::string dir_;
     std::string file_;
 };
@@ -73,7 +59,7 @@ TEST_F(Ini, MissingFileReadsEmptyAndFirstWriteCreatesIt) {
     EXPECT_EQ(ini.ReadString("common", "Count", "dflt"), "dflt");
     EXPECT_EQ(ini.ReadInteger("common", "Count", 7), 7);
     EXPECT_EQ(ini.ReadFloat("common", "Fs", 10.0), 10.0);
-    EXPECT_EQ(GetProfileString(dir_ + "/no/such/dir.ini", "a", "b", "x"), "x");
+    EXPECT_EQ(readProfileString(dir_ + "/no/such/dir.ini", "a", "b", "x"), "x");
 
     ini.WriteInteger("common", "Count", 2);
     ini.WriteFloat("Chan0", "Fs", 1000);
@@ -138,8 +124,8 @@ TEST_F(Ini, RewriteKeepsEveryOtherLineAndPutsNewKeysAtTheEndOfTheirSection) {
 
 TEST_F(Ini, FirstSectionAndFirstKeyOfANameWin) {
     put("[a]\nk=1\nk=2\n[A]\nk=3\nj=4\n");
-    EXPECT_EQ(GetProfileString(file_, "a", "k", ""), "1");
-    EXPECT_EQ(GetProfileString(file_, "a", "j", "none"), "none");
+    EXPECT_EQ(readProfileString(file_, "a", "k", ""), "1");
+    EXPECT_EQ(readProfileString(file_, "a", "j", "none"), "none");
 }
 
 TEST_F(Ini, ValuesReadUpTo2047CharactersAndRoundTripAsWritten) {
@@ -159,13 +145,13 @@ TEST_F(Ini, ValuesReadUpTo2047CharactersAndRoundTripAsWritten) {
 TEST_F(Ini, WritesThatCannotBeReadBackAreRefusedAndChangeNothing) {
     put("[s]\nk=1\n");
     TIniFile ini(file_);
-    EXPECT_FALSE(WriteProfileString(file_, "s", "k", "a\n[common]\nCount=99"));
-    EXPECT_FALSE(WriteProfileString(file_, "s", "k", "a\rb"));
-    EXPECT_FALSE(WriteProfileString(file_, "s]", "k", "v"));
-    EXPECT_FALSE(WriteProfileString(file_, "", "k", "v"));
-    EXPECT_FALSE(WriteProfileString(file_, "s", "a=b", "v"));
-    EXPECT_FALSE(WriteProfileString(file_, "s", "", "v"));
-    EXPECT_FALSE(WriteProfileString(file_, "s", ";k", "v"));
+    EXPECT_FALSE(writeProfileString(file_, "s", "k", "a\n[common]\nCount=99"));
+    EXPECT_FALSE(writeProfileString(file_, "s", "k", "a\rb"));
+    EXPECT_FALSE(writeProfileString(file_, "s]", "k", "v"));
+    EXPECT_FALSE(writeProfileString(file_, "", "k", "v"));
+    EXPECT_FALSE(writeProfileString(file_, "s", "a=b", "v"));
+    EXPECT_FALSE(writeProfileString(file_, "s", "", "v"));
+    EXPECT_FALSE(writeProfileString(file_, "s", ";k", "v"));
     EXPECT_EQ(content(), "[s]\nk=1\n");
     try {
         ini.WriteString("s", "k", "x\ny");
@@ -175,6 +161,7 @@ TEST_F(Ini, WritesThatCannotBeReadBackAreRefusedAndChangeNothing) {
     }
 }
 
+#ifndef _WIN32
 TEST_F(Ini, AFailedWriteKeepsTheOldFileAndRaisesTheError) {
     put("[s]\nk=old\n");
     TIniFile ini(file_);
@@ -185,7 +172,7 @@ TEST_F(Ini, AFailedWriteKeepsTheOldFileAndRaisesTheError) {
     rlimit small = old;
     small.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = WriteProfileString(file_, "s", "k", std::string(1000, 'n'));
+    const bool written = writeProfileString(file_, "s", "k", std::string(1000, 'n'));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(written);
@@ -201,7 +188,7 @@ TEST_F(Ini, AFailedWriteKeepsTheOldFileAndRaisesTheError) {
     ::chmod(dir_.c_str(), 0700);
     // A file that exists but cannot be read is never replaced.
     ASSERT_EQ(::mkdir((dir_ + "/sub.ini").c_str(), 0700), 0);
-    EXPECT_FALSE(WriteProfileString(dir_ + "/sub.ini", "s", "k", "v"));
+    EXPECT_FALSE(writeProfileString(dir_ + "/sub.ini", "s", "k", "v"));
     ::rmdir((dir_ + "/sub.ini").c_str());
 }
 
@@ -210,13 +197,27 @@ TEST_F(Ini, WritingKeepsTheFilesPermissionsAndSymbolicLinks) {
     ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
     const std::string link = dir_ + "/link.ini";
     ASSERT_EQ(::symlink(file_.c_str(), link.c_str()), 0);
-    ASSERT_TRUE(WriteProfileString(link, "s", "k", "2"));
+    ASSERT_TRUE(writeProfileString(link, "s", "k", "2"));
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(content(), "[s]\nk=2\n");
+}
+#endif
+
+TEST_F(Ini, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
+    // Windows' rename does not replace: each write must still land.
+    put("[s]\nk=1\n");
+    for (int i = 2; i <= 4; ++i)
+        ASSERT_TRUE(writeProfileString(file_, "s", "k", std::to_string(i)));
+    EXPECT_EQ(content(), "[s]\nk=4\n");
+    EXPECT_EQ(filesInDir(), 1);
+    // A folder in the file's place is never replaced.
+    std::filesystem::create_directory(dir_ + "/sub.ini");
+    EXPECT_FALSE(writeProfileString(dir_ + "/sub.ini", "s", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ + "/sub.ini"));
 }
 
 TEST_F(Ini, IntegersAndFloatsFallBackToTheirDefaults) {
@@ -243,13 +244,13 @@ TEST_F(Ini, OddBytesReadSafely) {
     std::string bytes = "[a\nk=1\n[b]\r\rk=2\r\n\0x=3\n[c]]\nk\n=5\n[]\nk=6\n   [ d ]  \n k = 7 "s;
     bytes += "\n[e]\nk=" + std::string(100000, 'q');
     put(bytes);
-    EXPECT_EQ(GetProfileString(file_, "a", "k", "none"), "none");
-    EXPECT_EQ(GetProfileString(file_, "b", "k", ""), "2");
-    EXPECT_EQ(GetProfileString(file_, "c]", "k", "none"), "none");
-    EXPECT_EQ(GetProfileString(file_, "d", "k", ""), "7");
-    EXPECT_EQ(GetProfileString(file_, std::string(1, '\0') + "x", "k", "none"), "none");
-    EXPECT_EQ(GetProfileString(file_, "e", "k", "").size(), 2047u);
-    ASSERT_TRUE(WriteProfileString(file_, "d", "new", "8"));
-    EXPECT_EQ(GetProfileString(file_, "d", "new", ""), "8");
-    EXPECT_EQ(GetProfileString(file_, "b", "k", ""), "2");
+    EXPECT_EQ(readProfileString(file_, "a", "k", "none"), "none");
+    EXPECT_EQ(readProfileString(file_, "b", "k", ""), "2");
+    EXPECT_EQ(readProfileString(file_, "c]", "k", "none"), "none");
+    EXPECT_EQ(readProfileString(file_, "d", "k", ""), "7");
+    EXPECT_EQ(readProfileString(file_, std::string(1, '\0') + "x", "k", "none"), "none");
+    EXPECT_EQ(readProfileString(file_, "e", "k", "").size(), 2047u);
+    ASSERT_TRUE(writeProfileString(file_, "d", "new", "8"));
+    EXPECT_EQ(readProfileString(file_, "d", "new", ""), "8");
+    EXPECT_EQ(readProfileString(file_, "b", "k", ""), "2");
 }

@@ -3,34 +3,15 @@
 
 #include "platform/inifile.h"
 
-#include <cstdlib>
-#include <dirent.h>
+#include "TempDir.h"
+
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 class TempIni {
 public:
-    TempIni() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/sig_test_XXXXXX";
-        if (::mkdtemp(base.data()) != nullptr)
-            dir_ = base;
-        file_ = dir_ + "/conf.res";
-    }
-    ~TempIni() {
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..")
-                    ::unlink((dir_ + "/" + name).c_str());
-            }
-            ::closedir(d);
-        }
-        ::rmdir(dir_.c_str());
-    }
+    TempIni() : dir_("sig_test_"), file_(dir_.path() + "/conf.res") {}
     TempIni(const TempIni&) = delete;
     TempIni& operator=(const TempIni&) = delete;
 
@@ -44,6 +25,6 @@ public:
     }
 
 private:
-    std::string dir_;
+    TempDir dir_;
     std::string file_;
 };

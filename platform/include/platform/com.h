@@ -9,8 +9,10 @@
 
 namespace platform {
 
-// BSTRs: one malloc block starting at the 32-bit byte length, so either side of
-// the module boundary frees it with SysFreeString.
+// BSTRs and VARIANTs: on Windows the system's OLE automation functions, so that
+// a host frees with its own calls what a module hands it; elsewhere one malloc
+// block starting at the 32-bit byte length, so either side of the module
+// boundary frees it with SysFreeString.
 BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length);
 void SysFreeString(BSTR text);
@@ -19,6 +21,13 @@ std::uint32_t SysStringLen(BSTR text);
 void VariantInit(VARIANT* value);
 // Frees what the value owns (a BSTR, a reference) and leaves it VT_EMPTY.
 HRESULT VariantClear(VARIANT* value);
+
+// OLECHAR text (UTF-16) of 1251 text and back (characters outside the code
+// page become '?').
+using OleString = std::basic_string<OLECHAR>;
+OleString oleFrom1251(std::string_view text);
+std::string oleTo1251(const OLECHAR* text);
+std::string oleTo1251(const OLECHAR* text, std::size_t length);
 
 // A new BSTR of 1251 text; null when it cannot be allocated.
 BSTR bstrFrom1251(std::string_view text);

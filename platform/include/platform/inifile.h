@@ -14,12 +14,19 @@ inline constexpr std::size_t kProfileValueMax = 2047;
 
 // The key's value (at most 2047 characters), or `fallback` when the file,
 // section or key is missing.
-std::string GetProfileString(const std::string& file, std::string_view section,
-                             std::string_view key, std::string_view fallback);
+std::string readProfileString(const std::string& file, std::string_view section,
+                              std::string_view key, std::string_view fallback);
 // Creates or replaces the key (and the section and file when missing).
 // False when the file cannot be written; the old file is then unchanged.
-bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
+bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);
+
+// The profile file `fileName` of `program`: the file named by the environment
+// variable `overrideVariable` when that is set; otherwise in the Windows
+// directory on Windows, and in $XDG_CONFIG_HOME/<program>/ (default
+// ~/.config/<program>/) elsewhere; the bare name when no folder is known.
+std::string profileFilePath(const std::string& fileName, const std::string& program,
+                            const char* overrideVariable);
 
 // Raised by TIniFile's writes: "Unable to write to <file>".
 class IniWriteError : public std::runtime_error {

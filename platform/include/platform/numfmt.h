@@ -1,6 +1,6 @@
 // Number to text and text to number, with the decimal separator of the user's
-// locale (read once from the environment, never by changing the process's
-// locale).
+// settings (read once: the regional settings on Windows, the locale variables
+// elsewhere; never by changing the process's locale).
 #pragma once
 
 #include <string>
@@ -23,7 +23,7 @@ bool StrToFloat(std::string_view text, double& value);
 
 namespace detail {
 // The decimal separator of a locale name such as "ru_RU.UTF-8" (what
-// decimalSeparator reads once from LC_ALL, LC_NUMERIC or LANG).
+// decimalSeparator reads once from LC_ALL, LC_NUMERIC or LANG off Windows).
 char separatorForLocaleName(const std::string& name);
 } // namespace detail
 

@@ -25,14 +25,20 @@
 #define RECCDECL
 #endif
 
-// Marks a function as exported from a plug-in module.
+// Marks a function as exported from a plug-in module. On Windows a module's
+// .def file names its exports: dllexport would add a second, differently
+// decorated name for a stdcall function.
 #if defined(_WIN32)
-#define PLUGIN_EXPORT extern "C" __declspec(dllexport)
+#define PLUGIN_EXPORT extern "C"
 #else
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
 #if defined(_WIN32)
+// The system's COM types, BSTR and VARIANT (OLECHAR is wchar_t).
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <objbase.h>
 #include <oleauto.h>
 #else
@@ -65,6 +71,8 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
 }
 
 using OLECHAR = char16_t;
+// An OLECHAR string literal, as the system's OLESTR makes one on Windows.
+#define OLESTR(text) u##text
 // Points to NUL-terminated OLECHARs preceded by their 32-bit byte length.
 using BSTR = OLECHAR*;
 using VARTYPE = std::uint16_t;
@@ -124,7 +132,15 @@ inline constexpr GUID IID_IUnknown_ = {
     0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 #if RECORDER_X86_32
+static_assert(sizeof(void*) == 4);
 static_assert(sizeof(VARIANT) == 16, "VARIANT is 16 bytes on 32-bit x86");
+static_assert(sizeof(GUID) == 16);
+#endif
+static_assert(sizeof(bool) == 1, "bool results are one byte");
+static_assert(sizeof(HRESULT) == 4 && sizeof(ULONG) == 4);
+static_assert(sizeof(OLECHAR) == 2, "OLECHAR is a UTF-16 code unit");
+#if defined(_WIN32)
+static_assert(sizeof(wchar_t) == 2);
 #endif
 static_assert(offsetof(VARIANT, vt) == 0);
 static_assert(offsetof(VARIANT, lVal) == 8);
