@@ -275,7 +275,7 @@ private:
 Grid::Grid(HWND parent, MouseDown mouseDown, std::function<void()> doubleClick)
     : mouseDown_(std::move(mouseDown)), doubleClick_(std::move(doubleClick)) {
     registerClass(kGridClass, &Grid::procedure, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, nullptr);
-    cells_.assign(static_cast<std::size_t>(rows_) * kColumns, std::string());
+    cells_.assign(static_cast<std::size_t>(m_.rows) * kColumns, std::string());
     window_ = CreateWindowExW(WS_EX_CLIENTEDGE, kGridClass, L"",
                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP, 0, kPanelHeight, 100,
                               100, parent, nullptr, moduleInstance(), this);
@@ -307,31 +307,28 @@ LRESULT CALLBACK Grid::procedure(HWND window, UINT message, WPARAM wParam, LPARA
 int Grid::visibleRows() const {
     RECT r;
     GetClientRect(window_, &r);
-    const int pitch = kRowHeight + kLine;
-    return std::max(1, static_cast<int>(r.bottom - pitch) / pitch);
+    return m_.visibleRows(static_cast<int>(r.bottom));
 }
 
 void Grid::updateScrollBar() {
     if (window_ == nullptr)
         return;
-    const int dataRows = std::max(rows_ - 1, 0);
+    const int dataRows = std::max(m_.rows - 1, 0);
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
     info.nMin = 0;
     info.nMax = std::max(dataRows - 1, 0);
     info.nPage = static_cast<UINT>(visibleRows());
-    info.nPos = top_ - 1;
+    info.nPos = m_.top - 1;
     SetScrollInfo(window_, SB_VERT, &info, TRUE);
 }
 
 void Grid::scrollTo(int top) {
-    const int dataRows = std::max(rows_ - 1, 0);
-    const int highest = std::max(1, dataRows - visibleRows() + 1);
-    top = std::clamp(top, 1, highest);
-    if (top == top_)
+    top = m_.clampTop(top, visibleRows());
+    if (top == m_.top)
         return;
-    top_ = top;
+    m_.top = top;
     updateScrollBar();
     InvalidateRect(window_, nullptr, FALSE);
 }
@@ -339,48 +336,48 @@ void Grid::scrollTo(int top) {
 void Grid::ensureVisible(int row) {
     if (row < 1)
         return;
-    if (row < top_)
+    if (row < m_.top)
         scrollTo(row);
-    else if (row >= top_ + visibleRows())
+    else if (row >= m_.top + visibleRows())
         scrollTo(row - visibleRows() + 1);
 }
 
 void Grid::moveCurrent(int row, int column) {
-    if (rows_ < 2)
+    if (m_.rows < 2)
         return;
-    row_ = std::clamp(row, 1, rows_ - 1);
+    row_ = std::clamp(row, 1, m_.rows - 1);
     column_ = std::clamp(column, 0, kColumns - 1);
     ensureVisible(row_);
     InvalidateRect(window_, nullptr, FALSE);
 }
 
 void Grid::setRowCount(int rows) {
-    rows_ = std::max(rows, 1);
-    cells_.resize(static_cast<std::size_t>(rows_) * kColumns);
-    if (row_ > rows_ - 1)
-        row_ = std::max(rows_ - 1, 1);
-    const int top = top_;
-    top_ = 0; // forces the clamp below to take effect
+    m_.rows = std::max(rows, 1);
+    cells_.resize(static_cast<std::size_t>(m_.rows) * kColumns);
+    if (row_ > m_.rows - 1)
+        row_ = std::max(m_.rows - 1, 1);
+    const int top = m_.top;
+    m_.top = 0; // forces the clamp below to take effect
     scrollTo(top);
     updateScrollBar();
     InvalidateRect(window_, nullptr, FALSE);
 }
 
 void Grid::setCell(int column, int row, const std::string& text1251) {
-    if (column < 0 || column >= kColumns || row < 0 || row >= rows_)
+    if (column < 0 || column >= kColumns || row < 0 || row >= m_.rows)
         return;
     cells_[static_cast<std::size_t>(row) * kColumns + static_cast<std::size_t>(column)] = text1251;
     InvalidateRect(window_, nullptr, FALSE);
 }
 
 std::string Grid::cell(int column, int row) const {
-    if (column < 0 || column >= kColumns || row < 0 || row >= rows_)
+    if (column < 0 || column >= kColumns || row < 0 || row >= m_.rows)
         return {};
     return cells_[static_cast<std::size_t>(row) * kColumns + static_cast<std::size_t>(column)];
 }
 
 void Grid::setCurrentRow(int row) {
-    if (row >= 1 && row < rows_)
+    if (row >= 1 && row < m_.rows)
         moveCurrent(row, column_);
 }
 
@@ -392,50 +389,23 @@ void Grid::setCurrentColumn(int column) {
 }
 
 int Grid::columnWidth(int column) const {
-    return column >= 0 && column < kColumns ? widths_[static_cast<std::size_t>(column)] : 0;
+    return column >= 0 && column < kColumns ? m_.widths[static_cast<std::size_t>(column)] : 0;
 }
 
 void Grid::setColumnWidth(int column, int width) {
     if (column < 0 || column >= kColumns)
         return;
-    widths_[static_cast<std::size_t>(column)] = std::max(width, 0);
+    m_.widths[static_cast<std::size_t>(column)] = std::max(width, 0);
     InvalidateRect(window_, nullptr, FALSE);
 }
 
 void Grid::cellAt(int x, int y, int& row, int& column) const {
-    const int pitch = kRowHeight + kLine;
-    if (y < 0)
-        row = -1;
-    else if (y < pitch)
-        row = 0;
-    else {
-        row = top_ + (y - pitch) / pitch;
-        if (row >= rows_)
-            row = -1;
-    }
-    column = -1;
-    int left = 0;
-    for (int c = 0; c < kColumns && x >= 0; ++c) {
-        const int right = left + widths_[static_cast<std::size_t>(c)] + kLine;
-        if (x < right) {
-            column = c;
-            break;
-        }
-        left = right;
-    }
+    m_.cellAt(x, y, row, column);
 }
 
 RECT Grid::cellRect(int column, int row) const {
-    RECT r{0, 0, 0, 0};
-    if (column < 0 || column >= kColumns)
-        return r;
-    for (int c = 0; c < column; ++c)
-        r.left += widths_[static_cast<std::size_t>(c)] + kLine;
-    r.right = r.left + widths_[static_cast<std::size_t>(column)];
-    const int pitch = kRowHeight + kLine;
-    r.top = row == 0 ? 0 : pitch * (row - top_ + 1);
-    r.bottom = r.top + kRowHeight;
-    return r;
+    const std::array<int, 4> r = m_.cellRect(column, row);
+    return RECT{r[0], r[1], r[2], r[3]};
 }
 
 void Grid::paint(HDC dc, const RECT& area) {
@@ -446,12 +416,12 @@ void Grid::paint(HDC dc, const RECT& area) {
     HPEN cellLine = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE));
     HGDIOBJ oldPen = SelectObject(dc, cellLine);
     const bool focused = GetFocus() == window_;
-    const int pitch = kRowHeight + kLine;
+    const int pitch = m_.pitch();
 
     auto drawRow = [&](int row, int top) {
         int left = 0;
         for (int c = 0; c < kColumns; ++c) {
-            const int width = widths_[static_cast<std::size_t>(c)];
+            const int width = m_.widths[static_cast<std::size_t>(c)];
             RECT box{left, top, left + width, top + kRowHeight};
             const bool fixed = row == 0;
             const bool current = !fixed && row == row_ && c == column_;
@@ -479,7 +449,7 @@ void Grid::paint(HDC dc, const RECT& area) {
     };
     drawRow(0, 0);
     int top = pitch;
-    for (int row = top_; row < rows_ && top < area.bottom; ++row, top += pitch)
+    for (int row = m_.top; row < m_.rows && top < area.bottom; ++row, top += pitch)
         drawRow(row, top);
     SelectObject(dc, oldPen);
     SelectObject(dc, oldFont);
@@ -511,7 +481,7 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
         return 1;
     case WM_SIZE:
-        scrollTo(top_);
+        scrollTo(m_.top);
         updateScrollBar();
         return 0;
     case WM_SETFOCUS:
@@ -527,16 +497,16 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         GetScrollInfo(window_, SB_VERT, &info);
         switch (LOWORD(wParam)) {
         case SB_LINEUP:
-            scrollTo(top_ - 1);
+            scrollTo(m_.top - 1);
             break;
         case SB_LINEDOWN:
-            scrollTo(top_ + 1);
+            scrollTo(m_.top + 1);
             break;
         case SB_PAGEUP:
-            scrollTo(top_ - visibleRows());
+            scrollTo(m_.top - visibleRows());
             break;
         case SB_PAGEDOWN:
-            scrollTo(top_ + visibleRows());
+            scrollTo(m_.top + visibleRows());
             break;
         case SB_THUMBTRACK:
         case SB_THUMBPOSITION:
@@ -546,7 +516,7 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             scrollTo(1);
             break;
         case SB_BOTTOM:
-            scrollTo(rows_);
+            scrollTo(m_.rows);
             break;
         default:
             break;
@@ -555,7 +525,7 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSEWHEEL: {
         const int notches = GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
-        scrollTo(top_ - 3 * notches);
+        scrollTo(m_.top - 3 * notches);
         return 0;
     }
     case WM_KEYDOWN:
@@ -582,7 +552,7 @@ LRESULT Grid::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             moveCurrent(1, column_);
             return 0;
         case VK_END:
-            moveCurrent(rows_ - 1, column_);
+            moveCurrent(m_.rows - 1, column_);
             return 0;
         default:
             break;
@@ -706,17 +676,17 @@ void MainWindowView::layout() {
         MoveWindow(panel_, 0, 0, width, kPanelHeight, TRUE);
     // Left buttons keep their place; the others keep their distance from the
     // right edge.
-    const int shift = width - designWidth_;
     for (std::size_t i = 0; i < 6; ++i) {
         if (buttons_[i] == nullptr)
             continue;
         const ToolSpec& spec = kTools[i];
-        MoveWindow(buttons_[i], spec.followsRight ? spec.left + shift : spec.left, 8, spec.width,
-                   spec.height, TRUE);
+        MoveWindow(buttons_[i], toolLeft(spec.left, spec.followsRight, width, designWidth_), 8,
+                   spec.width, spec.height, TRUE);
     }
     for (std::size_t i = 0; i < 2; ++i)
         if (separators_[i] != nullptr)
-            MoveWindow(separators_[i], kSeparatorLefts[i] + shift, 4, 2, 65, TRUE);
+            MoveWindow(separators_[i], toolLeft(kSeparatorLefts[i], true, width, designWidth_), 4,
+                       2, 65, TRUE);
     if (grid_)
         MoveWindow(grid_->handle(), 0, kPanelHeight, width, std::max(height - kPanelHeight, 0),
                    TRUE);

@@ -5,6 +5,7 @@
 
 #include "Umainfrm.h"
 
+#include "ViewLogic.h"
 #include "Win32Common.h"
 
 #include <array>
@@ -33,7 +34,7 @@ public:
     HWND handle() const { return window_; }
 
     void setRowCount(int rows);
-    int rowCount() const { return rows_; }
+    int rowCount() const { return m_.rows; }
     void setCell(int column, int row, const std::string& text1251);
     std::string cell(int column, int row) const;
     int currentRow() const { return row_; }
@@ -42,7 +43,7 @@ public:
     void setCurrentColumn(int column);
     int columnWidth(int column) const;
     void setColumnWidth(int column, int width);
-    int topRow() const { return top_; }
+    int topRow() const { return m_.top; }
     // The cell under a point of the client area: row 0 is the header, -1 when
     // the point lies below the last row or right of the last column.
     void cellAt(int x, int y, int& row, int& column) const;
@@ -62,12 +63,10 @@ private:
     HWND window_ = nullptr;
     MouseDown mouseDown_;
     std::function<void()> doubleClick_;
-    int rows_ = 2;
+    GridMetrics m_;
     std::vector<std::string> cells_;
-    std::array<int, kColumns> widths_{47, 162, 80, 203, 72};
     int row_ = 1;
     int column_ = 0;
-    int top_ = 1; // first data row shown
 };
 
 class ToolButtonWindow;

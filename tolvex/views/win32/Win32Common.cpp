@@ -1,5 +1,6 @@
 #include "Win32Common.h"
 
+#include "ViewLogic.h"
 #include "Views.h"
 
 #include "platform/text.h"
@@ -332,25 +333,6 @@ void SpinBox::create(ModalDialog& dialog, int left, int top, int width, int heig
                  static_cast<LPARAM>(maximum));
 }
 
-int SpinBox::parsed(bool& ok) const {
-    std::string text = windowText(edit_);
-    long long number = 0;
-    ok = false;
-    for (char c : text) {
-        if (c == ' ' && !ok)
-            continue;
-        if (c < '0' || c > '9') {
-            if (c == ' ')
-                break;
-            ok = false;
-            return 0;
-        }
-        ok = true;
-        number = std::min(number * 10 + (c - '0'), 10'000'000'000LL);
-    }
-    return static_cast<int>(std::min<long long>(number, 2'000'000'000LL));
-}
-
 void SpinBox::setValue(int value) {
     setting_ = true;
     const int v = std::clamp(value, min_, max_);
@@ -368,18 +350,13 @@ void SpinBox::showUntouched(int value) {
 }
 
 int SpinBox::value() const {
-    bool ok = false;
-    const int number = parsed(ok);
-    if (!touched_)
-        return ok ? number : min_;
-    return ok ? std::clamp(number, min_, max_) : min_;
+    return spinValue(windowText(edit_), min_, max_, touched_);
 }
 
 void SpinBox::clampText() {
-    bool ok = false;
-    const int number = parsed(ok);
-    const int v = ok ? std::clamp(number, min_, max_) : min_;
-    if (!ok || v != number) {
+    const std::string text = windowText(edit_);
+    const int v = spinValue(text, min_, max_, true);
+    if (spinNumber(text) != v) {
         setting_ = true;
         setWindowText(edit_, std::to_string(v));
         setting_ = false;

@@ -117,7 +117,6 @@ public:
     int maximum() const { return max_; }
 
 private:
-    int parsed(bool& ok) const;
     void clampText();
 
     HWND edit_ = nullptr;

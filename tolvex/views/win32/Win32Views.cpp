@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "MainWindow.h"
+#include "ViewLogic.h"
 #include "Win32Common.h"
 
 #include "ParamView.h"
@@ -15,22 +16,6 @@ namespace tolvex {
 
 namespace {
 
-// A line break written as "\n\r" (line feed first) is one break on screen.
-std::wstring messageText(const std::string& text1251) {
-    std::wstring text = win32views::wide(text1251);
-    std::wstring out;
-    out.reserve(text.size() + 4);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\n' && i + 1 < text.size() && text[i + 1] == L'\r') {
-            out += L"\r\n";
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 ui::Answer showWin32MessageBox(const ui::MessageBoxRequest& request) {
     const bool question = request.buttons == ui::Buttons::YesNo;
     UINT type = question ? MB_YESNO : MB_OK;
@@ -41,8 +26,9 @@ ui::Answer showWin32MessageBox(const ui::MessageBoxRequest& request) {
     type |= request.systemModal ? MB_SYSTEMMODAL : MB_APPLMODAL;
     HWND owner =
         request.ownedByMainWindow ? win32views::mainWindow() : win32views::topModalWindow();
-    const int answer = MessageBoxW(owner, messageText(request.text).c_str(),
-                                   win32views::wide(request.caption).c_str(), type);
+    const int answer =
+        MessageBoxW(owner, win32views::wide(win32views::messageBoxText(request.text)).c_str(),
+                    win32views::wide(request.caption).c_str(), type);
     if (!question)
         return ui::Answer::Ok;
     return answer == IDYES ? ui::Answer::Yes : ui::Answer::No;
