@@ -239,7 +239,7 @@ TEST_F(Win32Gui, PopupMenuDeleteAsksTheQuestionAndNoKeepsTheChannel) {
                        // "Свойства", the separator is skipped, "Удалить".
                        postKey(menu, VK_DOWN);
                        postKey(menu, VK_DOWN);
-                       postKey(menu, VK_RETURN);
+                       PostMessageW(menu, WM_CHAR, L'\r', 1); // Enter, as translated
                        return true;
                    },
                    [&] {

@@ -167,6 +167,8 @@ private:
             return true;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
+            if (!IsWindowEnabled(window_)) // only a posted press gets here
+                return true;
             if (press) {
                 press(MouseButton::Left, (wParam & MK_SHIFT) != 0);
                 return true;
@@ -178,7 +180,7 @@ private:
             return true;
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
-            if (press)
+            if (press && IsWindowEnabled(window_))
                 press(message == WM_RBUTTONDOWN ? MouseButton::Right : MouseButton::Middle,
                       (wParam & MK_SHIFT) != 0);
             return true;
