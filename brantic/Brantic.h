@@ -14,7 +14,7 @@
 #include <string>
 
 #if defined(_WIN32)
-#define BRANTIC_CLASS __declspec(dllexport)
+#define BRANTIC_CLASS // Brantic.def lists the exported members
 #else
 #define BRANTIC_CLASS __attribute__((visibility("default")))
 #endif
