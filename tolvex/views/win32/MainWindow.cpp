@@ -75,10 +75,10 @@ void registerClass(const wchar_t* name, WNDPROC procedure, UINT style, HBRUSH ba
         const auto id = reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(kIconId));
         wc.hIcon = static_cast<HICON>(LoadImageW(moduleInstance(), id, IMAGE_ICON,
                                                  GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), 0));
+                                                 GetSystemMetrics(SM_CYICON), LR_SHARED));
         wc.hIconSm = static_cast<HICON>(LoadImageW(moduleInstance(), id, IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0));
+                                                   GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     }
     RegisterClassExW(&wc);
 }
@@ -650,6 +650,10 @@ MainWindowView::~MainWindowView() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     grid_.reset();
     DestroyWindow(window_); // and with it the buttons, before their objects go
+    // Classes left registered would outlive this module's code when the host
+    // unloads it; the next view registers them again.
+    for (const wchar_t* name : {kMainClass, kPanelClass, kButtonClass, kGridClass})
+        UnregisterClassW(name, moduleInstance());
     if (popup_ != nullptr)
         DestroyMenu(popup_);
 }
