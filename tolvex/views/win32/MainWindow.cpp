@@ -714,6 +714,10 @@ LRESULT MainWindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         form_.FormClose(); // saves and hides; the window lives on
         return 0;
+    case WM_SETFOCUS:
+        if (grid_)
+            SetFocus(grid_->handle());
+        return 0;
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE)
             form_.FormActivate();

@@ -1,5 +1,6 @@
 // The view layer of the Windows module: the native windows, or the views with
-// Win32 timers that show nothing when TOLVEX_UI=none.
+// Win32 timers that show nothing when TOLVEX_UI=none or when no window can be
+// made (a session without a desktop).
 #include "ViewLayer.h"
 
 #include "TimerHost.h"
@@ -19,10 +20,20 @@ bool windowsSwitchedOff() {
     return length > 0 && length < sizeof value && std::strcmp(value, "none") == 0;
 }
 
+// Whether this session can make a top-level window at all.
+bool windowsPossible() {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
+    if (probe == nullptr)
+        return false;
+    DestroyWindow(probe);
+    return true;
+}
+
 } // namespace
 
 void install() {
-    if (!windowsSwitchedOff() && installWin32Views())
+    if (!windowsSwitchedOff() && windowsPossible() && installWin32Views())
         return;
     installTimerViews();
 }
