@@ -63,18 +63,7 @@ bool guiWanted() {
         return false;
     if (choice != nullptr && std::strcmp(choice, "qt") == 0)
         return true;
-    // Qt's screenless platforms show nothing that a user could close: a modal
-    // dialog there would never end.
-    const char* platformName = std::getenv("QT_QPA_PLATFORM");
-    if (platformName != nullptr && *platformName != '\0')
-        return std::strcmp(platformName, "offscreen") != 0 &&
-               std::strcmp(platformName, "minimal") != 0;
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return true;
-    }
-    return false;
+    return screenAvailable();
 }
 
 ViewLayer& viewLayer() {

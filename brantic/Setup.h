@@ -56,6 +56,9 @@ std::unique_ptr<ViewLayer> makeHeadlessLayer();
 // The Qt layer; null when no GUI application can be had in this process.
 // Creates the application object when the host has none.
 std::unique_ptr<ViewLayer> makeQtLayer();
+// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp;
+// false on Windows, which has no Qt views).
+bool screenAvailable();
 
 } // namespace ui
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 
 using namespace testing_tolvex;
 using tolvex::CVirtualChannel;
@@ -69,6 +71,41 @@ TEST(ClockPosition, IsExactForIntegralAndFractionalFrequencies) {
     EXPECT_EQ(clockPosition(9999999000ull, 0.1f), 999999u);
     EXPECT_EQ(clockPosition(1ull << 40, 44100.0f), (1ull << 40) * 441 / 10);
 }
+
+#ifdef __SIZEOF_INT128__
+// The portable 128-bit arithmetic gives what the compiler's 128-bit type gave,
+// over the whole range of ticks and frequencies.
+TEST(ClockPosition, AgreesWithTheCompilers128BitArithmetic) {
+    __extension__ using u128 = unsigned __int128;
+    auto reference = [](std::uint64_t ticks, float frequency) -> std::uint64_t {
+        int exponent = 0;
+        const float fraction = std::frexp(frequency, &exponent);
+        const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 24));
+        exponent -= 24;
+        const u128 product = static_cast<u128>(ticks) * mantissa;
+        u128 position = 0;
+        if (exponent >= 0) {
+            if (exponent >= 40)
+                return ~0ull;
+            position = (product << exponent) / 1000u;
+        } else {
+            position = -exponent >= 128 ? 0 : (product / 1000u) >> -exponent;
+        }
+        return position > ~0ull ? ~0ull : static_cast<std::uint64_t>(position);
+    };
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t ticks = random() >> (random() % 64);
+        std::uint32_t bits = static_cast<std::uint32_t>(random()) & 0x7F7FFFFFu; // finite, >= 0
+        float frequency = 0.0f;
+        std::memcpy(&frequency, &bits, sizeof frequency);
+        if (!(frequency > 0.0f) || ticks == 0)
+            continue;
+        ASSERT_EQ(tolvex::clockPosition(ticks, frequency), reference(ticks, frequency))
+            << ticks << " ms at " << frequency << " Hz";
+    }
+}
+#endif
 
 TEST(ClockPosition, NoNumberOrNonPositiveGivesZeroAndHugeSaturates) {
     using tolvex::clockPosition;
