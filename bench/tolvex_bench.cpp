@@ -1,5 +1,6 @@
 // Generation and data requests of the emulator core, on the settable clock
 // against the reference host (with call recording and sample keeping off).
+#include "Editors.h"
 #include "Tolvex.h"
 #include "Umainfrm.h"
 #include "Utypes.h"
@@ -22,6 +23,7 @@ public:
         ::setenv("TOLVEX_INI", "/dev/null/none", 1); // nothing is saved
         host.options().recordCalls = false;
         host.options().keepSamples = false;
+        tolvex::installEditors();
         plugin = new tolvex::CTolvex();
         tolvex::setCurrentPlugin(plugin);
         plugin->create(module.recorder());
@@ -83,7 +85,7 @@ void GenerateOneChannel216kHz(benchmark::State& state) {
     bench.plugin->notify(PN_RCSTART, 0);
     for (auto _ : state) {
         platform::advanceTestTicks(300);
-        bench.plugin->mainFrame()->Timer1Timer();
+        tolvex::mainForm(*bench.plugin)->Timer1Timer();
     }
     state.SetItemsProcessed(state.iterations() * 64800);
 }
@@ -98,7 +100,7 @@ void GenerateHundredChannels10kHz(benchmark::State& state) {
     bench.plugin->notify(PN_RCSTART, 0);
     for (auto _ : state) {
         platform::advanceTestTicks(300);
-        bench.plugin->mainFrame()->Timer1Timer();
+        tolvex::mainForm(*bench.plugin)->Timer1Timer();
     }
     state.SetItemsProcessed(state.iterations() * 100 * 3000);
 }

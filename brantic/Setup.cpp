@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace brantic {
 
@@ -55,6 +56,8 @@ std::unique_ptr<ViewLayer>& currentLayer() {
     static std::unique_ptr<ViewLayer> layer;
     return layer;
 }
+
+ViewLayerMaker gMaker = nullptr;
 } // namespace
 
 bool guiWanted() {
@@ -68,11 +71,15 @@ bool guiWanted() {
 
 ViewLayer& viewLayer() {
     std::unique_ptr<ViewLayer>& layer = currentLayer();
-    if (!layer && guiWanted())
-        layer = makeQtLayer();
+    if (!layer && gMaker != nullptr)
+        layer = gMaker();
     if (!layer)
-        layer = makeHeadlessLayer();
+        throw std::logic_error("Brantic: no view layer");
     return *layer;
+}
+
+void setViewLayerMaker(ViewLayerMaker maker) {
+    gMaker = maker;
 }
 
 void setViewLayer(std::unique_ptr<ViewLayer> layer) {

@@ -1,6 +1,11 @@
 // The settings dialog of the remote-control module, and the seam between the
 // module's forms and the toolkit: the dialog and the message boxes go through a
-// view layer, the Qt one (brantic/qt), the headless one, or a test's own.
+// view layer, the Qt one (brantic/views/qt), the headless one
+// (brantic/views/headless), or a test's own.
+//
+// Layer brantic (the module's core): the plug-in object, the settings form and
+// the view interfaces. Uses the platform layer and the plug-in contract; never
+// a toolkit header, never a view. The view layers use it, not the reverse.
 #pragma once
 
 #include <memory>
@@ -39,25 +44,23 @@ public:
     virtual void messageBox(const MessageBoxRequest& request) = 0;
 };
 
-// The layer in use: the one a test installed, else the Qt layer when a GUI can
-// start, else the headless layer. Chosen at first use.
+// The layer in use: the one installed, else the one the registered maker
+// makes at first use; std::logic_error when there is neither.
 ViewLayer& viewLayer();
-// Installs a layer (tests); null goes back to choosing by itself.
+// Installs a layer (tests); null goes back to the registered maker.
 void setViewLayer(std::unique_ptr<ViewLayer> layer);
+// Registers the maker of the layer to use; the module's view selection
+// registers it when the module is loaded.
+using ViewLayerMaker = std::unique_ptr<ViewLayer> (*)();
+void setViewLayerMaker(ViewLayerMaker maker);
 
 // False when BRANTIC_UI=none, when Qt is told to use a screenless platform
 // (offscreen, minimal), or when no display is configured; BRANTIC_UI=qt asks
 // for the Qt views whatever the environment says.
 bool guiWanted();
 
-// The headless layer: shows nothing, writes message boxes to standard error and
-// cancels dialogs, never blocking.
-std::unique_ptr<ViewLayer> makeHeadlessLayer();
-// The Qt layer; null when no GUI application can be had in this process.
-// Creates the application object when the host has none.
-std::unique_ptr<ViewLayer> makeQtLayer();
-// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp;
-// false on Windows, which has no Qt views).
+// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp,
+// views/win32/Screen.cpp).
 bool screenAvailable();
 
 } // namespace ui

@@ -1,6 +1,7 @@
 // Any byte sequence as a configuration file: loaded, bound, generated from,
 // pulled from and saved again, without a crash, a hang or undefined behaviour.
 #include "Config.h"
+#include "Editors.h"
 #include "Tolvex.h"
 #include "Umainfrm.h"
 #include "Views.h"
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gWorld->host.options().keepSamples = false;
     gWorld->input = dir + "/input.res";
     gWorld->output = dir + "/output.res";
+    tolvex::installEditors();
     gWorld->plugin = new tolvex::CTolvex();
     tolvex::setCurrentPlugin(gWorld->plugin);
     gWorld->plugin->create(gWorld->module.recorder());
@@ -58,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(w.input, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    tolvex::TMainFrm& frm = *w.plugin->mainFrame();
+    tolvex::TMainFrm& frm = *tolvex::mainForm(*w.plugin);
     frm.currentFile = w.input;
     frm.LoadConfiguration(w.input);
 

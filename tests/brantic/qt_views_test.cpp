@@ -1,6 +1,7 @@
 // The Qt views of the module (offscreen): the settings dialog's window and
 // buttons, and the about box, each closed the way a user would.
 #include "Brantic.h"
+#include "QtViews.h"
 #include "Setup.h"
 
 #include "platform/text.h"

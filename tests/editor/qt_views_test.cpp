@@ -2,7 +2,11 @@
 // cancel keys, and that buttons, keys and double-clicks reach the handlers.
 #include "host_ops.h"
 
+#include "DialogViews.h"
 #include "Editors.h"
+#include "MainWindowView.h"
+#include "QtCommon.h"
+#include "QtViews.h"
 #include "Tolvex.h"
 #include "Uchanedit.h"
 #include "Ucomplform.h"
@@ -10,10 +14,6 @@
 #include "Umainfrm.h"
 #include "platform/numfmt.h"
 #include "platform/text.h"
-#include "qt/DialogViews.h"
-#include "qt/MainWindowView.h"
-#include "qt/QtCommon.h"
-#include "qt/QtViews.h"
 
 #include <QApplication>
 #include <QComboBox>

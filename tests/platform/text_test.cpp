@@ -36,6 +36,6 @@ TEST(Cp1251, CaseInsensitiveComparisonFoldsLatinAndCyrillic) {
     EXPECT_TRUE(platform::equalsNoCase1251("ёж"_w, "ЁЖ"_w));
     EXPECT_FALSE(platform::equalsNoCase1251("temp", "temp2"));
     EXPECT_LT(platform::compareTextNoCase1251("abc", "ABD"), 0);
-    EXPECT_EQ(platform::toLower1251('\xC0'), '\xE0');
-    EXPECT_EQ(platform::toLower1251('\xA8'), '\xB8');
+    EXPECT_EQ(platform::toUpper1251('\xE0'), '\xC0');
+    EXPECT_EQ(platform::toUpper1251('\xB8'), '\xA8');
 }

@@ -1,4 +1,5 @@
 // The edit protocol of the basic kinds, driven through scripted views.
+#include "Editors.h"
 #include "ParamView.h"
 #include "Ulevelfrm.h"
 #include "Unoisefrm.h"
@@ -60,6 +61,7 @@ class Edit : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::setDecimalSeparator(',');
+        installEditors();
         for (ParamDialog d :
              {ParamDialog::Level, ParamDialog::Sinus, ParamDialog::Saw, ParamDialog::Noise})
             setParamViewMaker(d, [this](TParamFrm& frm) {
@@ -73,6 +75,7 @@ protected:
              {ParamDialog::Level, ParamDialog::Sinus, ParamDialog::Saw, ParamDialog::Noise})
             setParamViewMaker(d, nullptr);
         platform::setDecimalSeparator(0);
+        setSignalEditors({});
         EXPECT_EQ(script.views, 0) << "the dialog is destroyed in every case";
     }
     Script script;

@@ -336,12 +336,16 @@ bool countingEditor(CompositeSignal& composite) {
 
 TEST_F(Signals, CompositeEditGoesThroughTheEditorSeamAndAlwaysAnswersTrue) {
     CompositeSignal c;
-    setCompositeEditor(nullptr);
+    setSignalEditors({});
     EXPECT_TRUE(c.edit());
     EXPECT_EQ(c.parts.size(), 1u);
-    setCompositeEditor(&countingEditor);
+    SineSignal sine;
+    EXPECT_FALSE(sine.edit()) << "without an editor nothing is confirmed";
+    SignalEditors editors;
+    editors.composite = &countingEditor;
+    setSignalEditors(editors);
     EXPECT_TRUE(c.edit());
     EXPECT_EQ(gEditorCalls, 1);
     EXPECT_TRUE(c.parts.empty());
-    setCompositeEditor(nullptr);
+    setSignalEditors({});
 }

@@ -3,6 +3,7 @@
 // the test.
 #pragma once
 
+#include "Editors.h"
 #include "MainViewState.h"
 #include "Tolvex.h"
 #include "Umainfrm.h"
@@ -92,6 +93,7 @@ protected:
             return answer;
         });
 
+        tolvex::installEditors();
         plugin = new tolvex::CTolvex();
         tolvex::setCurrentPlugin(plugin);
         plugin->create(module.recorder());

@@ -52,7 +52,7 @@ protected:
     host::HostChannel& hostChannel() { return *host.channel("Chan"); }
     void tick(std::uint64_t ms) {
         platform::advanceTestTicks(ms);
-        plugin->mainFrame()->Timer1Timer();
+        tolvex::mainForm(*plugin)->Timer1Timer();
     }
 };
 
@@ -191,7 +191,7 @@ TEST_F(Generation, StoppedChannelMakesNothingAndBindingTakesTheHostFrequency) {
     plugin->notify(PN_RCSTART, 0);
     tick(1000);
     plugin->notify(PN_RCSTOP, 0);
-    EXPECT_FALSE(plugin->mainFrame()->view().timerEnabled(tolvex::WindowTimer::Generation));
+    EXPECT_FALSE(tolvex::mainForm(*plugin)->view().timerEnabled(tolvex::WindowTimer::Generation));
     EXPECT_EQ(hostChannel().stats().samples, 200u);
 }
 
@@ -249,7 +249,7 @@ void runAtHighRate(TolvexTest& test, tolvex::CTolvex& plugin, host::Host& host,
     std::uint64_t before = 0;
     for (int i = 0; i < ticks; ++i) {
         platform::advanceTestTicks(300);
-        plugin.mainFrame()->Timer1Timer();
+        tolvex::mainForm(plugin)->Timer1Timer();
         const std::uint64_t now = channel.producedSinceStart();
         ASSERT_EQ(now - before, 64800u) << "tick " << i;
         before = now;

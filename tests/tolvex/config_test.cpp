@@ -48,8 +48,8 @@ TEST_F(Saving, TwoChannelExampleGivesExactlyItsSectionsKeysAndOrder) {
     addChannel("Sum", 10.0f, std::move(sum));
 
     const std::string file = path("two.res");
-    plugin->mainFrame()->currentFile = file;
-    plugin->mainFrame()->SaveConfiguration(file);
+    tolvex::mainForm(*plugin)->currentFile = file;
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
 
     EXPECT_EQ(
         entries(read(file)),
@@ -72,17 +72,17 @@ TEST_F(Saving, ThreeOverFiveKeepsTheOldSectionsAndLoadsThree) {
     const std::string file = path("five.res");
     for (int i = 0; i < 5; ++i)
         addChannel("C" + std::to_string(i), 10.0f);
-    plugin->mainFrame()->SaveConfiguration(file);
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
     tolvex::DeleteChannel(0);
     tolvex::DeleteChannel(0);
-    plugin->mainFrame()->SaveConfiguration(file);
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
     const std::string text = read(file);
     EXPECT_NE(text.find("Count=3"), std::string::npos);
     EXPECT_NE(text.find("[Chan4]"), std::string::npos);
 
     while (!plugin->channels.empty())
         tolvex::DeleteChannel(0);
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     ASSERT_EQ(plugin->channels.size(), 3u);
     EXPECT_EQ(plugin->channels[2]->name, "C4");
 }
@@ -90,7 +90,7 @@ TEST_F(Saving, ThreeOverFiveKeepsTheOldSectionsAndLoadsThree) {
 TEST_F(Saving, UnwritableFileStopsWithItsMessage) {
     addChannel("A", 10.0f);
     const std::string file = path("no/such/dir/x.res");
-    plugin->mainFrame()->SaveConfiguration(file);
+    tolvex::mainForm(*plugin)->SaveConfiguration(file);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Unable to write to " + file);
     EXPECT_EQ(boxes[0].caption, "Error!");
@@ -101,8 +101,8 @@ TEST_F(Loading, SectionsWithoutNameOrFormulaTakeTheirDefaults) {
     write(file, std::string("[common]\nCount=3\n[Chan0]\nFs=20\n[Chan0formula]\nLevel=4\n") +
                     "[Chan1]\nName=S\nFormula=" + "Синус"_w + "\n[Chan2]\nName=X\n");
     host.clearCalls();
-    plugin->mainFrame()->currentFile = file;
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->currentFile = file;
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     ASSERT_EQ(plugin->channels.size(), 3u);
     // Registered after its section, then renamed by the second pass.
     EXPECT_NE(host.channel("Chan0"), nullptr);
@@ -129,7 +129,7 @@ TEST_F(Loading, OtherDecimalSeparatorIsAcceptedByTheFirstPassOnly) {
     platform::setDecimalSeparator(',');
     const std::string file = path("fs.res");
     write(file, "[common]\nCount=3\n[Chan0]\nFs=2.5\n[Chan1]\nFs=abc\n[Chan2]\nFs=7,5\n");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     platform::setDecimalSeparator(0);
     ASSERT_EQ(plugin->channels.size(), 3u);
     EXPECT_EQ(host.channel("Chan0")->frequency(), 2.5);
@@ -152,7 +152,7 @@ TEST(ParseFloatTolerant, EitherSeparator) {
 TEST_F(Loading, KindNameInAnotherCodePageGivesALevel) {
     const std::string file = path("utf8.res");
     write(file, "[common]\nCount=1\n[Chan0]\nName=U\nFormula=Синус\n[Chan0formula]\nLevel=3\n");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     ASSERT_EQ(plugin->channels.size(), 1u);
     auto* level = dynamic_cast<tolvex::LevelSignal*>(plugin->channels[0]->signal.get());
     ASSERT_NE(level, nullptr);
@@ -161,7 +161,7 @@ TEST_F(Loading, KindNameInAnotherCodePageGivesALevel) {
 
 TEST_F(Loading, MissingFileReadsAsEmptyAndNamesItInTheSettings) {
     const std::string file = path("missing.res");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_TRUE(plugin->channels.empty());
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(std::filesystem::exists(file));
@@ -174,7 +174,7 @@ TEST_F(Loading, RefusedLockShowsItsMessageAndReadsNothing) {
     write(file, "[common]\nCount=1\n[Chan0]\nName=A\n");
     host.refuseLock(true);
     host.clearCalls();
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_TRUE(plugin->channels.empty());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Конфигурация не загружена!"_w);
@@ -189,7 +189,7 @@ TEST_F(Loading, ChannelsAlreadyInTheListKeepTheirSignals) {
     addChannel("Old", 10.0f, std::move(level));
     const std::string file = path("add.res");
     write(file, "[common]\nCount=1\n[Chan0]\nName=New\nFs=5\n");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     ASSERT_EQ(plugin->channels.size(), 2u);
     EXPECT_EQ(plugin->channels[0]->name, "Old");
     EXPECT_EQ(dynamic_cast<tolvex::LevelSignal&>(*plugin->channels[0]->signal).Level, 9.0f);
@@ -200,11 +200,11 @@ TEST_F(Loading, ChannelsAlreadyInTheListKeepTheirSignals) {
 TEST_F(Loading, CountIsBoundedAndNegativeMeansNone) {
     const std::string file = path("count.res");
     write(file, "[common]\nCount=-7\n");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_TRUE(plugin->channels.empty());
     host.options().recordCalls = false;
     write(file, "[common]\nCount=2000000000\n");
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_EQ(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
 }
 
@@ -217,7 +217,7 @@ TEST_F(Loading, SignalsAreBoundedAcrossTheWholeFile) {
     const std::string file = path("parts.res");
     write(file, text);
     host.options().recordCalls = false;
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     ASSERT_EQ(plugin->channels.size(), 6u);
     const auto& sum = dynamic_cast<tolvex::CompositeSignal&>(*plugin->channels[5]->signal);
     EXPECT_EQ(sum.parts.size(), static_cast<std::size_t>(tolvex::CompositeSignal::kMaxParts));
@@ -235,7 +235,7 @@ TEST_F(Loading, NestingIsBounded) {
     text += "[Chan1]\nName=Flat\n";
     const std::string file = path("deep.res");
     write(file, text);
-    plugin->mainFrame()->LoadConfiguration(file);
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
     EXPECT_TRUE(plugin->channels.empty()); // the first channel is too deep; loading stops there
 }
 
@@ -245,7 +245,7 @@ TEST_F(TolvexTest, FuzzFindingsLoadWithoutHarm) {
         GTEST_SKIP() << "no findings kept";
     host.options().recordCalls = false;
     for (const auto& entry : fs::directory_iterator(FUZZ_CORPUS_DIR)) {
-        plugin->mainFrame()->LoadConfiguration(entry.path().string());
+        tolvex::mainForm(*plugin)->LoadConfiguration(entry.path().string());
         EXPECT_LE(plugin->channels.size(), static_cast<std::size_t>(tolvex::config::kMaxChannels));
         while (!plugin->channels.empty())
             tolvex::DeleteChannel(0);

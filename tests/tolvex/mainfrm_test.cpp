@@ -18,7 +18,7 @@ namespace {
 
 class MainWindow : public TolvexTest {
 protected:
-    tolvex::TMainFrm& frm() { return *plugin->mainFrame(); }
+    tolvex::TMainFrm& frm() { return *tolvex::mainForm(*plugin); }
     std::size_t count(const std::string& op) const {
         const auto ops = host.callOps();
         return static_cast<std::size_t>(std::count(ops.begin(), ops.end(), op));

@@ -124,7 +124,7 @@ TEST_F(DataRequests, RepeatedRequestsGiveTheSameValuesRunningOrNot) {
     plugin->notify(PN_UPDATECHANNELS, 0);
     plugin->notify(PN_RCSTART, 0);
     platform::advanceTestTicks(900);
-    plugin->mainFrame()->Timer1Timer();
+    tolvex::mainForm(*plugin)->Timer1Timer();
     ASSERT_TRUE(request(host.channel("S"), 500, running));
     ASSERT_TRUE(request(host.channel("S"), 500, again));
     EXPECT_EQ(idle, running);
@@ -247,7 +247,7 @@ TEST_F(TolvexTest, TableAnswers) {
 TEST_F(TolvexTest, StartAndStopSwitchTheWindow) {
     plugin->notify(PN_RCSTART, 0);
     EXPECT_TRUE(plugin->running);
-    auto& view = plugin->mainFrame()->view();
+    auto& view = tolvex::mainForm(*plugin)->view();
     EXPECT_FALSE(view.buttonEnabled(tolvex::ToolButton::Start));
     EXPECT_TRUE(view.buttonEnabled(tolvex::ToolButton::Stop));
     for (auto b : {tolvex::ToolButton::Add, tolvex::ToolButton::Delete, tolvex::ToolButton::Load,

@@ -5,6 +5,7 @@
 // loop are played from a thread timer, which every modal loop serves.
 #include "FakeRecorder.h"
 
+#include "Editors.h"
 #include "Tolvex.h"
 #include "Umainfrm.h"
 #include "platform/text.h"
@@ -150,12 +151,14 @@ protected:
     }
 
     void SetUp() override {
+        installEditors(); // what the module's view selection does
         ASSERT_TRUE(views::installWin32Views());
         plugin_ = new CTolvex();
         setCurrentPlugin(plugin_);
         ASSERT_TRUE(plugin_->create(&host_));
         ASSERT_TRUE(plugin_->config()); // makes and shows the main window
-        view_ = dynamic_cast<MainWindowView*>(&plugin_->mainFrame()->view());
+        ASSERT_NE(mainForm(*plugin_), nullptr);
+        view_ = dynamic_cast<MainWindowView*>(&mainForm(*plugin_)->view());
         ASSERT_NE(view_, nullptr);
         pumpFor(100);
     }
@@ -170,7 +173,7 @@ protected:
 
     void addChannel(const char* name) {
         plugin_->channels.push_back(std::make_unique<CVirtualChannel>(name));
-        plugin_->mainFrame()->FillGrid();
+        mainForm(*plugin_)->FillGrid();
     }
 
     // A press of the left button on "Add", the way a mouse posts it.

@@ -7,8 +7,8 @@
 namespace brantic::ui {
 
 bool screenAvailable() {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
     if (probe == nullptr)
         return false;
     DestroyWindow(probe);

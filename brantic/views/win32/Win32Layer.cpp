@@ -137,9 +137,4 @@ std::unique_ptr<ViewLayer> makeWin32Layer() {
     return std::make_unique<Win32Layer>();
 }
 
-// The module's own windows stand on Windows where the Qt views stand elsewhere.
-std::unique_ptr<ViewLayer> makeQtLayer() {
-    return makeWin32Layer();
-}
-
 } // namespace brantic::ui

@@ -1,6 +1,6 @@
 #include "MainWindow.h"
 
-#include "Pictures.h"
+#include "ToolPictures.h"
 
 #include "platform/text.h"
 

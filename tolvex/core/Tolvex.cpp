@@ -1,0 +1,319 @@
+#include "Tolvex.h"
+
+#include "Utypes.h"
+
+#include "platform/text.h"
+
+#include <cmath>
+
+namespace tolvex {
+
+using namespace platform::literals;
+
+namespace {
+CTolvex* gCurrentPlugin = nullptr;
+MainWindowMaker gMainWindowMaker = nullptr;
+ModuleSetup gModuleSetup = nullptr;
+} // namespace
+
+void setMainWindowMaker(MainWindowMaker maker) {
+    gMainWindowMaker = maker;
+}
+
+void setModuleSetup(ModuleSetup setup) {
+    gModuleSetup = setup;
+}
+
+void runModuleSetup() {
+    if (gModuleSetup != nullptr)
+        gModuleSetup();
+}
+
+CTolvex* currentPlugin() {
+    return gCurrentPlugin;
+}
+
+void setCurrentPlugin(CTolvex* plugin) {
+    gCurrentPlugin = plugin;
+}
+
+CTolvex::CTolvex() = default;
+
+CTolvex::~CTolvex() {
+    releaseHostChannels();
+    mainWindow_.reset();
+    channels.clear();
+    if (gCurrentPlugin == this)
+        gCurrentPlugin = nullptr;
+}
+
+HRESULT RECAPI CTolvex::QueryInterface(REFIID iid, void** out) {
+    return platform::queryInterface(this, iid, out, IID_IRecorderPlugin);
+}
+
+ULONG RECAPI CTolvex::AddRef() {
+    return refs_.add();
+}
+
+ULONG RECAPI CTolvex::Release() {
+    const ULONG count = refs_.release();
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+bool RECAPI CTolvex::create(IRecorder* host) {
+    recorder = host;
+    return true;
+}
+
+bool RECAPI CTolvex::config() {
+    try {
+        SignalKinds::fill();
+        running = false;
+        mainWindow_.reset();
+        if (gMainWindowMaker != nullptr) {
+            mainWindow_ = gMainWindowMaker();
+            mainWindow_->open();
+        }
+        releaseHostChannels();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool RECAPI CTolvex::edit() {
+    return true;
+}
+
+bool RECAPI CTolvex::execute() {
+    try {
+        if (mainWindow_)
+            mainWindow_->loadCurrentFile();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool RECAPI CTolvex::suspend() {
+    return true;
+}
+
+bool RECAPI CTolvex::resume() {
+    return true;
+}
+
+bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
+    try {
+        switch (code) {
+        case 0:
+        case PN_UPDATEDATA:
+        case PN_LOADSETTINGS:
+            return true;
+        case PN_UPDATECHANNELS:
+            rebuildHostChannels();
+            return true;
+        case PN_RCSTART:
+            for (auto& channel : channels)
+                channel->Start();
+            running = true;
+            if (mainWindow_)
+                mainWindow_->setRunning(true);
+            return true;
+        case PN_RCSTOP:
+            running = false;
+            if (mainWindow_)
+                mainWindow_->setRunning(false);
+            return true;
+        case PN_GETDATA: {
+            if (param == 0)
+                return false;
+            const auto* request = reinterpret_cast<const DataRequest*>(param);
+            return serveDataRequest(*request);
+        }
+        default:
+            return false;
+        }
+    } catch (...) {
+        return code == PN_UPDATECHANNELS || code == PN_RCSTART || code == PN_RCSTOP;
+    }
+}
+
+const char* RECAPI CTolvex::getname() {
+    return "Заказ внутр"_w;
+}
+
+bool RECAPI CTolvex::getproperty(std::uint32_t id, VARIANT& value) {
+    platform::VariantClear(&value);
+    switch (id) {
+    case PLUGIN_PROP_DESCRIPTION: {
+        BSTR text = platform::bstrFrom1251("Плагин виртуальных каналов"_w);
+        if (text == nullptr)
+            return false;
+        value.vt = VT_BSTR;
+        value.bstrVal = text;
+        return true;
+    }
+    case PLUGIN_PROP_FLAG3:
+        value.vt = VT_BOOL;
+        value.boolVal = VARIANT_TRUE;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool RECAPI CTolvex::setproperty(std::uint32_t, VARIANT) {
+    return false;
+}
+
+bool RECAPI CTolvex::canclose() {
+    return true;
+}
+
+bool RECAPI CTolvex::close() {
+    try {
+        running = false;
+        SignalKinds::clear();
+        mainWindow_.reset();
+        // No notification follows close, so the host's channels go back now,
+        // while the host is certainly still there.
+        releaseHostChannels();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+double CTolvex::GetFreqById(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= hostChannels_.size())
+        return 0.0;
+    try {
+        return hostChannels_[static_cast<std::size_t>(index)]->getfrequency();
+    } catch (...) {
+        return 0.0;
+    }
+}
+
+void CTolvex::releaseHostChannels() {
+    std::vector<IRecorderChannel*> old;
+    old.swap(hostChannels_);
+    hostChannelNames_.clear();
+    for (IRecorderChannel* channel : old) {
+        try {
+            channel->Release();
+        } catch (...) {
+            // A host that fails while taking its reference back keeps it.
+        }
+    }
+}
+
+void CTolvex::rebuildHostChannels() {
+    releaseHostChannels();
+    if (recorder == nullptr)
+        return;
+    // A host error stops the rebuild where it happened; the table keeps the
+    // entries obtained so far.
+    try {
+        const std::int32_t n = recorder->getchannelcount();
+        hostChannels_.reserve(n > 0 ? static_cast<std::size_t>(n) : 0u);
+        for (std::int32_t k = 0; k < n; ++k) {
+            IRecorderChannel* channel = recorder->getchannel(k);
+            if (channel == nullptr)
+                return; // a null entry would end the table here anyway
+            hostChannels_.push_back(channel);
+            const char* name = channel->getname();
+            hostChannelNames_.emplace_back(name != nullptr ? name : "");
+        }
+        for (auto& channel : channels) {
+            for (std::size_t p = 0; p < hostChannelNames_.size(); ++p) {
+                if (platform::equalsNoCase1251(channel->name, hostChannelNames_[p])) {
+                    channel->Bind(hostChannels_[p]);
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        // Answered true all the same.
+    }
+}
+
+bool CTolvex::serveDataRequest(const DataRequest& request) {
+    if (request.asking == nullptr)
+        return false;
+    void* out = nullptr;
+    if (request.asking->QueryInterface(IID_IRecorderChannel, &out) != S_OK || out == nullptr)
+        return false;
+    auto* asking = static_cast<IRecorderChannel*>(out);
+    const char* askedName = asking->getname();
+    const std::string name = askedName != nullptr ? askedName : "";
+    asking->Release();
+
+    const CVirtualChannel* found = nullptr;
+    for (const auto& channel : channels)
+        if (channel->name == name)
+            found = channel.get();
+    if (found == nullptr)
+        return false;
+    if (request.count <= 0)
+        return true;
+    if (request.buffer == nullptr)
+        return false;
+    const double frequency = static_cast<double>(found->frequency);
+    for (std::int32_t k = 0; k < request.count; ++k) {
+        const float t = roundToFloat(static_cast<double>(k) * 1.0 / frequency);
+        request.buffer[k] = found->signal->value(t);
+    }
+    return true;
+}
+
+// ---- Channel registration
+
+void RegisterChannel(CVirtualChannel& channel) {
+    CTolvex* plugin = currentPlugin();
+    if (plugin == nullptr || plugin->recorder == nullptr)
+        return;
+    IRecorderChannel* host = plugin->recorder->addchannel(channel.name.c_str(), 1, 0);
+    if (host == nullptr)
+        return;
+
+    VARIANT value;
+    platform::VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = 513;
+    host->setproperty(CHANNEL_PROP_5, value);
+
+    if (std::isnan(channel.frequency) || channel.frequency < 0.1f)
+        channel.frequency = 1.0f;
+    host->setfrequency(static_cast<double>(channel.frequency));
+
+    platform::VariantInit(&value);
+    value.vt = VT_UI4;
+    value.ulVal = 4;
+    host->setproperty(CHANNEL_PROP_3, value);
+
+    platform::VariantInit(&value);
+    value.vt = VT_UNKNOWN;
+    plugin->AddRef();
+    value.punkVal = plugin;
+    host->setproperty(CHANNEL_PROP_OWNER, value);
+    plugin->Release();
+
+    host->activate(0);
+    channel.hostChannel = host;
+}
+
+void DeleteChannel(std::int32_t index) {
+    CTolvex* plugin = currentPlugin();
+    if (plugin == nullptr || index < 0 ||
+        static_cast<std::size_t>(index) >= plugin->channels.size())
+        return;
+    const auto position = plugin->channels.begin() + index;
+    if ((*position)->hostChannel != nullptr && plugin->recorder != nullptr)
+        plugin->recorder->removechannel((*position)->hostChannel);
+    plugin->channels.erase(position);
+}
+
+} // namespace tolvex

@@ -1,0 +1,97 @@
+// The emulator's plug-in object.
+//
+// Layer tolvex/core: the plug-in object, the virtual channels, their
+// registration with the host and the configuration files. Uses the signals,
+// the platform layer and the plug-in contract; reaches its windows only
+// through the seams below and in VirtualChannel.h, which the forms install.
+#pragma once
+
+#include "VirtualChannel.h"
+
+#include "platform/com.h"
+#include "plugin_api/recorder.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+
+// The plug-in's main window as the plug-in object drives it.
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+    // Shows the window and runs its activation step (config).
+    virtual void open() = 0;
+    // Loads the current configuration file (execute).
+    virtual void loadCurrentFile() = 0;
+    // The host started or stopped recording.
+    virtual void setRunning(bool running) = 0;
+};
+
+// Makes the main window at config; the forms layer installs it. Without a
+// maker the plug-in object runs without a window.
+using MainWindowMaker = std::unique_ptr<MainWindow> (*)();
+void setMainWindowMaker(MainWindowMaker maker);
+
+// Readies the layers above the core (forms and views) when the module makes
+// its plug-in object; the module's view selection registers it.
+using ModuleSetup = void (*)();
+void setModuleSetup(ModuleSetup setup);
+void runModuleSetup();
+
+class CTolvex final : public IRecorderPlugin {
+public:
+    CTolvex();
+    ~CTolvex();
+    CTolvex(const CTolvex&) = delete;
+    CTolvex& operator=(const CTolvex&) = delete;
+
+    HRESULT RECAPI QueryInterface(REFIID iid, void** out) override;
+    ULONG RECAPI AddRef() override;
+    ULONG RECAPI Release() override;
+    bool RECAPI create(IRecorder* recorder) override;
+    bool RECAPI config() override;
+    bool RECAPI edit() override;
+    bool RECAPI execute() override;
+    bool RECAPI suspend() override;
+    bool RECAPI resume() override;
+    bool RECAPI notify(std::uint32_t code, NotifyParam param) override;
+    const char* RECAPI getname() override;
+    bool RECAPI getproperty(std::uint32_t id, VARIANT& value) override;
+    bool RECAPI setproperty(std::uint32_t id, VARIANT value) override;
+    bool RECAPI canclose() override;
+    bool RECAPI close() override;
+
+    // The frequency of host channel `index` of the last rebuild; 0 on a host error.
+    double GetFreqById(std::int32_t index);
+
+    IRecorder* recorder = nullptr;
+    std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
+    bool running = false;
+    MainWindow* mainWindow() const { return mainWindow_.get(); }
+    // The host channel table of the last rebuild, without its null entry.
+    const std::vector<IRecorderChannel*>& hostChannels() const { return hostChannels_; }
+    const std::vector<std::string>& hostChannelNames() const { return hostChannelNames_; }
+
+private:
+    void rebuildHostChannels();
+    void releaseHostChannels();
+    bool serveDataRequest(const DataRequest& request);
+
+    platform::RefCount refs_;
+    std::vector<IRecorderChannel*> hostChannels_; // counted references, in host order
+    std::vector<std::string> hostChannelNames_;
+    std::unique_ptr<MainWindow> mainWindow_;
+};
+
+// The module-wide current plug-in object, set by CreatePluginClass.
+CTolvex* currentPlugin();
+void setCurrentPlugin(CTolvex* plugin);
+
+// Registers a channel just appended to the plug-in's list with the host.
+void RegisterChannel(CVirtualChannel& channel);
+// Removes channel `index` from the host and the list and destroys it.
+void DeleteChannel(std::int32_t index);
+
+} // namespace tolvex
