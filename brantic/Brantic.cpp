@@ -90,21 +90,21 @@ bool RECAPI CrcCommand::reservedb(std::int32_t, std::int32_t) {
 
 CBrantic::CBrantic() = default;
 
-// A copy shares the host, the server interface and the log (one more
-// reference), takes its own reference on the server library so that closing
-// either object leaves the library loaded for the other, and gets a dialog of
-// its own. The copy starts with its own count of 1.
+// A copy shares the host and the log (one more reference) and gets a dialog of
+// its own, but not the connection to the server: no library handle, no server
+// interface, and its command object is handed to no one. Only the object that
+// connected the server closes it, so the server never keeps a command object
+// whose owner is gone. The copy starts with its own count of 1.
 CBrantic::CBrantic(const CBrantic& other)
-    : m_command(other.m_command), m_notify(other.m_notify), m_lastPath(other.m_lastPath),
-      m_host(other.m_host), m_log(other.m_log), m_orvaneFile(other.m_orvaneFile) {
-    if (other.m_orvane.isOpen() && !m_orvane.open(m_orvaneFile))
-        m_notify = nullptr;
+    : m_lastPath(other.m_lastPath), m_host(other.m_host), m_log(other.m_log) {
     if (other.m_setup)
         m_setup = std::make_unique<brantic::CSetup>(other.m_setup->parentWindow());
     if (m_log != nullptr)
         m_log->AddRef();
 }
 
+// Assignment takes what a copy takes and keeps this object's own connection,
+// if it has one.
 CBrantic& CBrantic::operator=(const CBrantic& other) {
     if (this == &other)
         return *this;
@@ -113,14 +113,8 @@ CBrantic& CBrantic::operator=(const CBrantic& other) {
     if (m_log != nullptr)
         m_log->Release();
     m_log = other.m_log;
-    m_command = other.m_command;
-    m_notify = other.m_notify;
     m_lastPath = other.m_lastPath;
     m_host = other.m_host;
-    m_orvaneFile = other.m_orvaneFile;
-    m_orvane.close();
-    if (other.m_orvane.isOpen() && !m_orvane.open(m_orvaneFile))
-        m_notify = nullptr;
     m_setup =
         other.m_setup ? std::make_unique<brantic::CSetup>(other.m_setup->parentWindow()) : nullptr;
     return *this;

@@ -1,41 +1,33 @@
 #include "Endpoint.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <list>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace orvane {
 
 namespace {
 
-constexpr std::size_t kMaxBody = 4096;
+using Clock = std::chrono::steady_clock;
+
+// Connections accepted in one burst before the evictions of the loop catch up
+// are refused at once beyond this many times the kept number.
+constexpr unsigned kBurstFactor = 2;
+constexpr int kBacklog = 64;
 
 std::string errorBody(const std::string& message) {
     return nlohmann::json{{"error", message}}.dump();
-}
-
-void sendJson(httplib::Response& res, int status, const std::string& body) {
-    res.status = status;
-    res.set_content(body, "application/json");
-}
-
-const char* statusText(int status) {
-    switch (status) {
-    case 400:
-        return "bad request";
-    case 413:
-        return "request too large";
-    case 414:
-        return "request line too long";
-    default:
-        return "request refused";
-    }
-}
-
-bool knownPath(const std::string& path) {
-    return path == "/" || path == "/api/status" || path == "/api/start" || path == "/api/stop";
 }
 
 // A body is optional; when present it must be one JSON object.
@@ -46,13 +38,284 @@ bool bodyAcceptable(const std::string& body) {
     return !parsed.is_discarded() && parsed.is_object();
 }
 
-// Only SO_REUSEADDR: a port that another listener holds must stay refused.
-void socketOptions(socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+std::string header(MHD_Connection* connection, const char* name) {
+    const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    return value != nullptr ? value : "";
 }
 
+struct Reply {
+    unsigned status = 200;
+    std::string body;
+    const char* type = "application/json";
+    const char* allow = nullptr; // for 405
+    bool page = false;
+    bool close = false; // refusals end the connection
+};
+
+Reply refusal(unsigned status, const std::string& message) {
+    Reply r;
+    r.status = status;
+    r.body = errorBody(message);
+    r.close = true;
+    return r;
+}
+
+MHD_Result send(MHD_Connection* connection, const Reply& reply) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    if (reply.page) {
+        MHD_add_response_header(response, "Content-Security-Policy",
+                                "default-src 'none'; script-src 'unsafe-inline'; "
+                                "style-src 'unsafe-inline'; connect-src 'self'; "
+                                "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
+        MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    }
+    if (reply.status == 401)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer");
+    if (reply.allow != nullptr)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, reply.allow);
+    if (reply.close)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+enum class Route { Page, Status, Start, Stop };
+
+// What one request has gathered between the calls for its body.
+struct Request {
+    Route route = Route::Page;
+    std::string body;
+};
+
 } // namespace
+
+struct Endpoint::Server {
+    std::string token;
+    EndpointHooks hooks;
+    EndpointLimits limits;
+    int port = 0;
+    MHD_Daemon* daemon = nullptr;
+    int wakeFd = -1;
+    std::atomic<bool> stopping{false};
+
+    // Every callback runs on the loop thread, or in MHD_stop_daemon after the
+    // loop has ended: the bookkeeping below needs no lock.
+    struct Connection {
+        int fd = -1;
+        Clock::time_point since;
+        bool kept = true; // in `kept`; false once shut down
+        std::list<Connection*>::iterator at;
+    };
+    // Connections still allowed to deliver a request, the longest waiting first.
+    std::list<Connection*> kept;
+
+    void keep(Connection* c) {
+        c->since = Clock::now();
+        c->at = kept.insert(kept.end(), c);
+    }
+    // Ends the connection without freeing its socket: the library notices the
+    // end on its next turn, closes it and tells onConnection.
+    void cut(Connection* c) {
+        if (!c->kept)
+            return;
+        c->kept = false;
+        kept.erase(c->at);
+        ::shutdown(c->fd, SHUT_RDWR);
+    }
+    void expire() {
+        const Clock::time_point now = Clock::now();
+        while (!kept.empty() && now - kept.front()->since >= limits.deadline)
+            cut(kept.front());
+    }
+    int msToNextDeadline() const {
+        if (kept.empty())
+            return -1;
+        const auto left = kept.front()->since + limits.deadline - Clock::now();
+        return static_cast<int>(
+            std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+
+    static void onConnection(void* self, MHD_Connection* connection, void** context,
+                             MHD_ConnectionNotificationCode code) {
+        auto* server = static_cast<Server*>(self);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            auto* c = new (std::nothrow) Connection;
+            if (c == nullptr || info == nullptr) {
+                delete c;
+                return;
+            }
+            c->fd = info->connect_fd;
+            try {
+                server->keep(c);
+            } catch (...) {
+                delete c;
+                return;
+            }
+            *context = c;
+            while (server->kept.size() > server->limits.connections)
+                server->cut(server->kept.front());
+            return;
+        }
+        auto* c = static_cast<Connection*>(*context);
+        if (c == nullptr)
+            return;
+        if (c->kept)
+            server->kept.erase(c->at);
+        delete c;
+        *context = nullptr;
+    }
+
+    // The next request on a connection that stays open has its own deadline.
+    static void onCompleted(void* self, MHD_Connection* connection, void** context,
+                            MHD_RequestTerminationCode) {
+        delete static_cast<Request*>(*context);
+        *context = nullptr;
+        auto* server = static_cast<Server*>(self);
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto* c = info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
+        if (c != nullptr && c->kept) {
+            c->since = Clock::now();
+            server->kept.splice(server->kept.end(), server->kept, c->at);
+        }
+    }
+
+    static MHD_Result onRequest(void* self, MHD_Connection* connection, const char* url,
+                                const char* method, const char*, const char* upload,
+                                std::size_t* uploadSize, void** context) {
+        auto* server = static_cast<Server*>(self);
+        try {
+            auto* request = static_cast<Request*>(*context);
+            if (request == nullptr)
+                return server->begin(connection, url, method, context);
+            if (*uploadSize != 0) {
+                // Bodies come with a length no larger than the limit (begin
+                // refuses the others); should more come, the connection ends.
+                if (request->body.size() + *uploadSize > server->limits.body)
+                    return MHD_NO;
+                request->body.append(upload, *uploadSize);
+                *uploadSize = 0;
+                return MHD_YES;
+            }
+            return send(connection, server->finish(*request));
+        } catch (...) {
+            return send(connection, refusal(500, "internal error"));
+        }
+    }
+
+    // The headers are in: refuse what can be refused before any body is read.
+    MHD_Result begin(MHD_Connection* connection, const std::string& path, const std::string& method,
+                     void** context) {
+        if (!hostAllowed(header(connection, MHD_HTTP_HEADER_HOST), port))
+            return send(connection, refusal(403, "host not allowed"));
+        const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
+        const bool post = method == MHD_HTTP_METHOD_POST;
+        Route route;
+        if (path == "/") {
+            if (!get)
+                return send(connection, notAllowed("GET, HEAD"));
+            route = Route::Page;
+        } else if (path == "/api/status" || path == "/api/start" || path == "/api/stop") {
+            if (!tokenAccepted(header(connection, MHD_HTTP_HEADER_AUTHORIZATION), token))
+                return send(connection, refusal(401, "missing or wrong token"));
+            if (path == "/api/status") {
+                if (!get)
+                    return send(connection, notAllowed("GET, HEAD"));
+                route = Route::Status;
+            } else {
+                if (!post)
+                    return send(connection, notAllowed("POST"));
+                route = path == "/api/start" ? Route::Start : Route::Stop;
+            }
+        } else {
+            return send(connection, refusal(404, "not found"));
+        }
+        // A body of unknown length could only be judged by reading it: it must
+        // declare its length, and one too large for the limit is refused
+        // unread.
+        if (!header(connection, MHD_HTTP_HEADER_TRANSFER_ENCODING).empty())
+            return send(connection, refusal(411, "a body must come with Content-Length"));
+        const std::string length = header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        std::size_t declared = 0;
+        if (!length.empty()) {
+            const auto [end, ec] =
+                std::from_chars(length.data(), length.data() + length.size(), declared);
+            if (ec == std::errc::result_out_of_range ||
+                (ec == std::errc() && end == length.data() + length.size() &&
+                 declared > limits.body))
+                return send(connection, refusal(413, "request too large"));
+        }
+        auto* request = new Request;
+        request->route = route;
+        *context = request;
+        return MHD_YES;
+    }
+
+    Reply finish(const Request& request) const {
+        Reply reply;
+        switch (request.route) {
+        case Route::Page:
+            reply.body = controlPage();
+            reply.type = "text/html; charset=utf-8";
+            reply.page = true;
+            return reply;
+        case Route::Status:
+            reply.body = hooks.status();
+            return reply;
+        case Route::Start:
+        case Route::Stop: {
+            if (!bodyAcceptable(request.body))
+                return refusal(400, "the body is not a JSON object");
+            const bool start = request.route == Route::Start;
+            if (!(start ? hooks.start() : hooks.stop())) {
+                reply.status = 503;
+                reply.body = errorBody("no recorder attached");
+                return reply;
+            }
+            reply.body = nlohmann::json{{"ok", true}, {"command", start ? "start" : "stop"}}.dump();
+            return reply;
+        }
+        }
+        return refusal(500, "internal error");
+    }
+
+    static Reply notAllowed(const char* allow) {
+        Reply r = refusal(405, "method not allowed");
+        r.allow = allow;
+        return r;
+    }
+
+    void loop() {
+        const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
+        const int epollFd = info != nullptr ? info->epoll_fd : -1;
+        while (!stopping.load()) {
+            int wait = msToNextDeadline();
+            MHD_UNSIGNED_LONG_LONG library = 0;
+            if (MHD_get_timeout(daemon, &library) == MHD_YES) {
+                const int capped =
+                    static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(library, 60000));
+                wait = wait < 0 ? capped : std::min(wait, capped);
+            }
+            pollfd fds[2] = {{wakeFd, POLLIN, 0}, {epollFd, POLLIN, 0}};
+            if (::poll(fds, epollFd >= 0 ? 2 : 1, wait) < 0 && errno != EINTR)
+                break;
+            if (stopping.load())
+                break;
+            MHD_run(daemon);
+            expire();
+        }
+    }
+};
 
 bool hostAllowed(const std::string& host, int port) {
     std::string name = host;
@@ -69,13 +332,24 @@ bool hostAllowed(const std::string& host, int port) {
 }
 
 bool tokenAccepted(const std::string& authorization, const std::string& token) {
-    static const std::string scheme = "Bearer ";
-    if (token.empty() || authorization.size() != scheme.size() + token.size() ||
-        authorization.compare(0, scheme.size(), scheme) != 0)
+    static const std::string scheme = "bearer";
+    if (token.empty() || authorization.size() <= scheme.size())
+        return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        const char c = authorization[i];
+        if (((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i])
+            return false;
+    }
+    std::size_t at = scheme.size();
+    if (authorization[at] != ' ')
+        return false;
+    while (at < authorization.size() && authorization[at] == ' ')
+        ++at;
+    if (authorization.size() - at != token.size())
         return false;
     unsigned difference = 0;
     for (std::size_t i = 0; i < token.size(); ++i)
-        difference |= static_cast<unsigned char>(authorization[scheme.size() + i]) ^
+        difference |= static_cast<unsigned char>(authorization[at + i]) ^
                       static_cast<unsigned char>(token[i]);
     return difference == 0;
 }
@@ -86,118 +360,89 @@ Endpoint::~Endpoint() {
     stop();
 }
 
-bool Endpoint::start(int port, std::string token, EndpointHooks hooks, std::string& error) {
+bool Endpoint::listen(int port, std::string& error) {
     stop();
-    auto server = std::make_unique<httplib::Server>();
-    server->new_task_queue = [] { return new httplib::ThreadPool(2); };
-    server->set_socket_options(socketOptions);
-    server->set_payload_max_length(kMaxBody);
-    server->set_keep_alive_timeout(1);
-    server->set_read_timeout(2);
-    server->set_write_timeout(2);
-    server->set_default_headers({{"Cache-Control", "no-store"},
-                                 {"X-Content-Type-Options", "nosniff"},
-                                 {"Referrer-Policy", "no-referrer"}});
-
-    const int bound = port == 0 ? server->bind_to_any_port("127.0.0.1")
-                                : (server->bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound <= 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) +
-                " (the port is in use or not allowed)";
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        error = std::string("cannot open a socket: ") + std::strerror(errno);
         return false;
     }
-    port_ = bound;
+    // Only SO_REUSEADDR: a port that another listener holds must stay refused.
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    socklen_t length = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, kBacklog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (" + std::strerror(errno) +
+                ")";
+        ::close(fd);
+        return false;
+    }
+    listenFd_ = fd;
+    port_ = ntohs(addr.sin_port);
+    return true;
+}
 
-    auto shared = std::make_shared<EndpointHooks>(std::move(hooks));
-    const int ownPort = port_;
-
-    server->set_pre_routing_handler(
-        [ownPort, token](const httplib::Request& req, httplib::Response& res) {
-            // A page of another site that got its name resolved to this machine
-            // still sends its own name as Host.
-            if (!hostAllowed(req.get_header_value("Host"), ownPort)) {
-                sendJson(res, 403, errorBody("host not allowed"));
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            if (req.path.rfind("/api/", 0) == 0 &&
-                !tokenAccepted(req.get_header_value("Authorization"), token)) {
-                res.set_header("WWW-Authenticate", "Bearer");
-                sendJson(res, 401, errorBody("missing or wrong token"));
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-
-    server->Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Security-Policy",
-                       "default-src 'none'; script-src 'unsafe-inline'; "
-                       "style-src 'unsafe-inline'; connect-src 'self'; frame-ancestors 'none'");
-        res.set_header("X-Frame-Options", "DENY");
-        res.set_content(controlPage(), "text/html; charset=utf-8");
-    });
-    server->Get("/api/status", [shared](const httplib::Request&, httplib::Response& res) {
-        sendJson(res, 200, shared->status());
-    });
-    auto command = [](const std::function<bool()>& run, const char* name) {
-        return [run, name](const httplib::Request& req, httplib::Response& res) {
-            if (!bodyAcceptable(req.body)) {
-                sendJson(res, 400, errorBody("the body is not a JSON object"));
-                return;
-            }
-            if (!run()) {
-                sendJson(res, 503, errorBody("no recorder attached"));
-                return;
-            }
-            sendJson(res, 200, nlohmann::json{{"ok", true}, {"command", name}}.dump());
-        };
-    };
-    server->Post("/api/start", command(shared->start, "start"));
-    server->Post("/api/stop", command(shared->stop, "stop"));
-
-    // Everything else: a known path with another method, or an unknown path.
-    auto other = [](const httplib::Request& req, httplib::Response& res) {
-        if (knownPath(req.path)) {
-            res.set_header("Allow", req.path == "/" || req.path == "/api/status" ? "GET" : "POST");
-            sendJson(res, 405, errorBody("method not allowed"));
-        } else {
-            sendJson(res, 404, errorBody("not found"));
-        }
-    };
-    server->Get(".*", other);
-    server->Post(".*", other);
-    server->Put(".*", other);
-    server->Patch(".*", other);
-    server->Delete(".*", other);
-    server->Options(".*", other);
-
-    server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content(errorBody(statusText(res.status)), "application/json");
-    });
-    server->set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            sendJson(res, 500, errorBody("internal error"));
-        });
-
-    finished_ = false;
+bool Endpoint::serve(std::string token, EndpointHooks hooks, std::string& error,
+                     EndpointLimits limits) {
+    if (listenFd_ < 0 || running()) {
+        error = "the endpoint has no port of its own";
+        return false;
+    }
+    auto server = std::make_unique<Server>();
+    server->token = std::move(token);
+    server->hooks = std::move(hooks);
+    server->limits = limits;
+    server->port = port_;
+    server->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (server->wakeFd < 0) {
+        error = std::string("cannot make an event descriptor: ") + std::strerror(errno);
+        return false;
+    }
+    const unsigned hardLimit = limits.connections * kBurstFactor;
+    const unsigned idleSeconds = static_cast<unsigned>(
+        std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(limits.deadline).count()));
+    Server* raw = server.get();
+    server->daemon = MHD_start_daemon(
+        MHD_USE_EPOLL, 0, nullptr, nullptr, &Server::onRequest, raw, MHD_OPTION_LISTEN_SOCKET,
+        listenFd_, MHD_OPTION_CONNECTION_LIMIT, hardLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        limits.requestMemory, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
+        MHD_OPTION_NOTIFY_CONNECTION, &Server::onConnection, raw, MHD_OPTION_NOTIFY_COMPLETED,
+        &Server::onCompleted, raw, MHD_OPTION_END);
+    if (server->daemon == nullptr) {
+        // The library may have closed the socket it was given: it is not
+        // closed again here.
+        listenFd_ = -1;
+        ::close(server->wakeFd);
+        error = "the HTTP server could not start";
+        return false;
+    }
+    listenFd_ = -1; // the daemon closes it
     server_ = std::move(server);
-    httplib::Server* raw = server_.get();
-    thread_ = std::thread([this, raw] {
-        raw->listen_after_bind();
-        finished_ = true;
-    });
-    // stop() only takes effect once the loop runs; wait for it to start.
-    while (!raw->is_running() && !finished_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    thread_ = std::thread([raw] { raw->loop(); });
     return true;
 }
 
 void Endpoint::stop() {
     if (thread_.joinable()) {
-        server_->stop();
+        server_->stopping = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(server_->wakeFd, &one, sizeof one);
         thread_.join();
     }
-    server_.reset();
+    if (server_) {
+        MHD_stop_daemon(server_->daemon);
+        ::close(server_->wakeFd);
+        server_.reset();
+    }
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
+    listenFd_ = -1;
     port_ = 0;
 }
 

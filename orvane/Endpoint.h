@@ -1,17 +1,20 @@
 // The control endpoint of the reference server: HTTP with JSON on the loopback
 // address, guarded by a bearer token and a Host header check.
+//
+// One thread multiplexes every connection (libmicrohttpd in its external-loop
+// mode over epoll), so a slow client delays no one. Every resource a client can
+// claim is bounded before it is claimed: the number of connections, the memory
+// of a request (request line, headers and body) and the time a request may take
+// from the moment the connection is ready for it.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-
-namespace httplib {
-class Server;
-}
 
 namespace orvane {
 
@@ -24,6 +27,20 @@ struct EndpointHooks {
     std::function<bool()> stop;
 };
 
+struct EndpointLimits {
+    // Connections kept open at once; a new one beyond this pushes out the one
+    // that has waited longest for its request.
+    unsigned connections = 32;
+    // Memory of one connection: request line, headers and the reply's headers.
+    std::size_t requestMemory = 16 * 1024;
+    // A request body, when there is one (the commands take at most a small
+    // JSON object).
+    std::size_t body = 4096;
+    // From accepting a connection, or from the end of its previous answer, to
+    // the end of the next request.
+    std::chrono::milliseconds deadline{5000};
+};
+
 class Endpoint {
 public:
     Endpoint();
@@ -31,18 +48,25 @@ public:
     Endpoint(const Endpoint&) = delete;
     Endpoint& operator=(const Endpoint&) = delete;
 
-    // Listens on 127.0.0.1:port (0: any free port) on a thread of its own.
+    // Takes 127.0.0.1:port (0: any free port) without serving yet, so that a
+    // caller learns whether the port is its own before it acts on that.
     // False, with the reason in `error`, when the port cannot be had.
-    bool start(int port, std::string token, EndpointHooks hooks, std::string& error);
-    // Stops listening and joins the thread; no handler runs after it returns.
+    bool listen(int port, std::string& error);
+    // Serves the bound port on a thread of its own.
+    bool serve(std::string token, EndpointHooks hooks, std::string& error,
+               EndpointLimits limits = {});
+    // Closes every connection and the port at once and joins the thread; no
+    // hook runs after it returns.
     void stop();
     bool running() const { return thread_.joinable(); }
     int port() const { return port_; }
 
+    struct Server;
+
 private:
-    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<Server> server_;
     std::thread thread_;
-    std::atomic<bool> finished_{false};
+    int listenFd_ = -1;
     int port_ = 0;
 };
 
@@ -50,7 +74,7 @@ private:
 // The Host header names this machine's loopback address or localhost, with
 // no port or with ours.
 bool hostAllowed(const std::string& host, int port);
-// "Bearer <token>", compared in constant time.
+// "Bearer <token>" (the scheme name in any case), compared in constant time.
 bool tokenAccepted(const std::string& authorization, const std::string& token);
 
 // The control page served at "/".

@@ -69,36 +69,48 @@ std::vector<Bin> Envelope::bins() const {
     return out;
 }
 
-ScopeTrace::ScopeTrace(double frequency, double seconds, int columns)
-    : perColumn_(std::max(frequency, 1e-9) * seconds / std::max(columns, 1)), seconds_(seconds),
-      ring_(static_cast<std::size_t>(std::max(columns, 1))) {}
+ScopeTrace::ScopeTrace(double frequency, double seconds, double slotSeconds)
+    : frequency_(std::max(frequency, 1e-9)), slotSeconds_(std::max(slotSeconds, 1e-6)),
+      seconds_(seconds),
+      ring_(static_cast<std::size_t>(std::max(1.0, std::ceil(seconds / slotSeconds_)))) {}
 
 void ScopeTrace::add(const float* values, std::int32_t count) {
     const auto n = static_cast<std::int64_t>(ring_.size());
     for (std::int32_t i = 0; i < count; ++i) {
-        const auto column = static_cast<std::int64_t>(static_cast<double>(samples_) / perColumn_);
+        const double t = static_cast<double>(samples_) / frequency_;
+        const auto slot = static_cast<std::int64_t>(t / slotSeconds_);
         ++samples_;
-        if (column > newest_) {
+        if (slot > newest_) {
             // Slots skipped over (slow channels) and the new one start empty.
-            for (std::int64_t c = std::max(newest_ + 1, column - n + 1); c <= column; ++c)
+            for (std::int64_t c = std::max(newest_ + 1, slot - n + 1); c <= slot; ++c)
                 ring_[static_cast<std::size_t>(c % n)] = {};
-            newest_ = column;
+            newest_ = slot;
         }
         if (std::isfinite(values[i]))
-            widen(ring_[static_cast<std::size_t>(column % n)], values[i]);
+            widen(ring_[static_cast<std::size_t>(slot % n)], values[i]);
         last_ = values[i];
     }
 }
 
-std::vector<Bin> ScopeTrace::columns() const {
-    const auto n = static_cast<std::int64_t>(ring_.size());
-    std::vector<Bin> out(ring_.size());
-    if (newest_ < 0)
+std::vector<Bin> ScopeTrace::window(double t0, double t1, int parts) const {
+    std::vector<Bin> out(static_cast<std::size_t>(std::max(parts, 0)));
+    if (parts <= 0 || !(t1 > t0) || newest_ < 0)
         return out;
-    for (std::int64_t k = 0; k < n; ++k) {
-        const std::int64_t c = newest_ - (n - 1) + k;
-        if (c >= 0)
-            out[static_cast<std::size_t>(k)] = ring_[static_cast<std::size_t>(c % n)];
+    const auto n = static_cast<std::int64_t>(ring_.size());
+    const std::int64_t oldest = std::max<std::int64_t>(0, newest_ - n + 1);
+    const auto first = std::max(oldest, static_cast<std::int64_t>(std::floor(t0 / slotSeconds_)));
+    const auto last = std::min(newest_, static_cast<std::int64_t>(std::ceil(t1 / slotSeconds_)));
+    const double perPart = (t1 - t0) / parts;
+    for (std::int64_t c = first; c <= last; ++c) {
+        const Bin& b = ring_[static_cast<std::size_t>(c % n)];
+        if (!b.filled)
+            continue;
+        const double t = static_cast<double>(c) * slotSeconds_;
+        if (t < t0 || t >= t1)
+            continue;
+        auto j = static_cast<std::size_t>((t - t0) / perPart);
+        j = std::min(j, out.size() - 1);
+        out[j] = merged(out[j], b);
     }
     return out;
 }
@@ -130,7 +142,7 @@ std::string tickLabel(double value, double step) {
 }
 
 void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
-               double x1, const PlotText& text) {
+               double x1, double binWidth, const PlotText& text, const YRange& range) {
     const QFontMetrics metrics(painter.font());
     const int line = metrics.height();
     const QRect plot = area.adjusted(line * 4 + 8, line * 2, -line, -(line * 2 + 8));
@@ -147,7 +159,10 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
         }
     double ylo = lo;
     double yhi = hi;
-    if (lo > hi) {
+    if (range.fixed && range.hi > range.lo) {
+        ylo = range.lo;
+        yhi = range.hi;
+    } else if (lo > hi) {
         ylo = -1;
         yhi = 1;
     } else if (!(yhi > ylo)) {
@@ -166,7 +181,7 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
     // Grid and tick labels.
     painter.setPen(QPen(QColor(220, 220, 220), 1));
     const auto xt = niceTicks(x0, x1, std::max(2, plot.width() / 90));
-    const auto yt = niceTicks(ylo, yhi, std::max(2, plot.height() / 50));
+    const auto yt = niceTicks(ylo, yhi, std::max(3, plot.height() / 30));
     const double xs = xt.size() > 1 ? xt[1] - xt[0] : 1;
     const double ys = yt.size() > 1 ? yt[1] - yt[0] : 1;
     for (double x : xt)
@@ -197,7 +212,6 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
     // consecutive bins joined.
     painter.setClipRect(plot);
     painter.setPen(QPen(QColor(20, 90, 200), 1.2));
-    const double n = static_cast<double>(bins.size());
     QPointF previous;
     bool havePrevious = false;
     for (std::size_t i = 0; i < bins.size(); ++i) {
@@ -205,7 +219,7 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
         if (!b.filled) {
             continue;
         }
-        const double x = plot.left() + (static_cast<double>(i) + 0.5) / n * plot.width();
+        const double x = px(x0 + static_cast<double>(i) * binWidth);
         const QPointF top(x, py(b.hi));
         const QPointF bottom(x, py(b.lo));
         if (havePrevious)
@@ -233,10 +247,12 @@ bool writePlot(const std::string& path, const std::string& channelName, double f
         std::snprintf(freq, sizeof freq, "%.10g Hz, %llu samples", frequency,
                       static_cast<unsigned long long>(envelope.count()));
         PlotText text{channelName + " \xE2\x80\x94 " + freq, "time, s", "value"};
-        const double seconds =
-            frequency > 0 ? static_cast<double>(envelope.count()) / frequency : 0;
-        drawTrace(painter, image.rect().adjusted(8, 8, -8, -8), envelope.bins(), 0.0, seconds,
-                  text);
+        // Sample k at k / frequency: the axis ends at the last sample.
+        const double f = frequency > 0 ? frequency : 1;
+        const double last =
+            envelope.count() > 1 ? static_cast<double>(envelope.count() - 1) / f : 1 / f;
+        drawTrace(painter, image.rect().adjusted(8, 8, -8, -8), envelope.bins(), 0.0, last,
+                  static_cast<double>(envelope.samplesPerBin()) / f, text);
     }
     if (!image.save(QString::fromStdString(path), "PNG")) {
         error = "cannot write " + path;
@@ -248,7 +264,7 @@ bool writePlot(const std::string& path, const std::string& channelName, double f
 std::uint64_t samplesDue(double frequency, double seconds) {
     if (!(frequency > 0) || !(seconds > 0))
         return 0;
-    return static_cast<std::uint64_t>(std::floor(frequency * seconds + 1e-9));
+    return static_cast<std::uint64_t>(std::ceil(frequency * seconds - 1e-9));
 }
 
 std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds) {
@@ -294,6 +310,10 @@ std::string formatSummary(const std::vector<ChannelSummary>& rows, double second
     out += std::string(static_cast<std::size_t>(total - 2), '-') + "\n";
     for (const auto& row : cells)
         emitRow(row);
+    if (!rows.empty())
+        out += "due: the samples whose time k/F falls within the run (k = 0 ... ceil(F*T) - 1).\n"
+               "A module hands over whole blocks at each of its generation steps, so received\n"
+               "may fall short of due by up to a block and a step's worth of samples.\n";
     return out;
 }
 

@@ -39,20 +39,26 @@ private:
     std::uint64_t count_ = 0;
 };
 
-// The last `seconds` of a channel in `columns` time slots, newest last.
+// The last `seconds` of a channel in time slots of `slotSeconds`, on the
+// channel's own clock: sample k at k / frequency seconds after Start.
 class ScopeTrace {
 public:
-    ScopeTrace(double frequency, double seconds, int columns);
+    explicit ScopeTrace(double frequency, double seconds = 30, double slotSeconds = 0.005);
     void add(const float* values, std::int32_t count);
-    std::vector<Bin> columns() const; // oldest first
+    // Min/max of what fell into each of `n` equal parts of [t0, t1), in
+    // seconds since Start; parts with no sample (or older than `seconds`)
+    // stay empty.
+    std::vector<Bin> window(double t0, double t1, int n) const;
     double seconds() const { return seconds_; }
+    std::uint64_t samples() const { return samples_; }
     float last() const { return last_; }
 
 private:
-    double perColumn_;
+    double frequency_;
+    double slotSeconds_;
     double seconds_;
     std::vector<Bin> ring_;
-    std::int64_t newest_ = -1; // column index of the newest sample
+    std::int64_t newest_ = -1; // slot index of the newest sample
     std::uint64_t samples_ = 0;
     float last_ = 0;
 };
@@ -67,8 +73,15 @@ struct PlotText {
     std::string xLabel; // UTF-8
     std::string yLabel;
 };
+// Bin i is drawn at x0 + i * binWidth; the x axis runs from x0 to x1. The y
+// axis spans the data (with a margin) unless a fixed range is given.
+struct YRange {
+    bool fixed = false;
+    double lo = 0;
+    double hi = 0;
+};
 void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
-               double x1, const PlotText& text);
+               double x1, double binWidth, const PlotText& text, const YRange& range = {});
 
 // A PNG of everything a channel received. False (and `error` set) when the
 // file cannot be written.
@@ -86,7 +99,8 @@ struct ChannelSummary {
     double maximum = 0;
     double mean = 0;
 };
-// Samples a channel owes for a run of that many seconds.
+// Samples a channel owes for a run of that many seconds: those whose time
+// k / frequency lies in [0, seconds).
 std::uint64_t samplesDue(double frequency, double seconds);
 std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds);
 

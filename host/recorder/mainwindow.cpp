@@ -1,10 +1,15 @@
 #include "mainwindow.h"
 
+#include "program.h"
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSplitter>
@@ -14,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace recorder {
 
@@ -29,51 +35,130 @@ QString number(double v, const char* format = "%.6g") {
     return QString::fromLatin1(text);
 }
 
-enum Column { Name, Frequency, Block, Blocks, Samples, Last, Minimum, Maximum, Columns };
+enum Column {
+    Name,
+    Frequency,
+    Block,
+    Blocks,
+    Samples,
+    Last,
+    Minimum,
+    Maximum,
+    Mean,
+    Range,
+    Columns
+};
+
+// The display range a module gave a channel (properties 7 and 8).
+std::optional<std::pair<double, double>> displayRange(const host::HostChannel* c) {
+    const auto lo = c->property(7);
+    const auto hi = c->property(8);
+    if (!lo || !hi || !(hi->real > lo->real))
+        return std::nullopt;
+    return std::make_pair(lo->real, hi->real);
+}
 
 } // namespace
 
 ScopeWidget::ScopeWidget(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
-    setMinimumHeight(160);
+    setMinimumHeight(kStripHeight);
     setAutoFillBackground(false);
 }
 
 void ScopeWidget::setChannels(std::vector<const host::HostChannel*> channels) {
     channels_ = std::move(channels);
+    if (paused_)
+        setPaused(true); // the new selection held still as well
+    fitHeight();
     update();
 }
 
-void ScopeWidget::paintEvent(QPaintEvent*) {
+void ScopeWidget::fitHeight() {
+    const int wanted = std::max<int>(1, static_cast<int>(channels_.size())) * kStripHeight;
+    const int visible = parentWidget() != nullptr ? parentWidget()->height() : 0;
+    setMinimumHeight(std::max(wanted, kStripHeight));
+    resize(width(), std::max(wanted, visible));
+}
+
+void ScopeWidget::setTimeBase(double seconds) {
+    timeBase_ = std::clamp(seconds, 0.1, session_.options().scopeSeconds);
+    update();
+}
+
+void ScopeWidget::setPaused(bool paused) {
+    frozen_.clear();
+    paused_ = paused;
+    if (paused) {
+        pausedAt_ = session_.runSeconds();
+        for (const host::HostChannel* c : channels_)
+            if (const ScopeTrace* t = session_.scope(c))
+                frozen_.emplace(c, *t);
+    }
+    update();
+}
+
+void ScopeWidget::setAutoScale(bool on) {
+    autoScale_ = on;
+    update();
+}
+
+double ScopeWidget::now() const {
+    return paused_ ? pausedAt_ : session_.runSeconds();
+}
+
+YRange ScopeWidget::rangeOf(const host::HostChannel* c) const {
+    YRange range;
+    if (autoScale_)
+        return range;
+    if (const auto r = displayRange(c)) {
+        range.fixed = true;
+        range.lo = r->first;
+        range.hi = r->second;
+    }
+    return range;
+}
+
+void ScopeWidget::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    painter.fillRect(event->rect(), Qt::white);
     painter.setRenderHint(QPainter::Antialiasing);
     if (channels_.empty()) {
         painter.setPen(Qt::gray);
         painter.drawText(rect(), Qt::AlignCenter, tr("Select channels in the table to watch them"));
         return;
     }
-    const int strip = height() / static_cast<int>(channels_.size());
+    const int strip = std::max(kStripHeight, height() / static_cast<int>(channels_.size()));
     const auto& present = session_.host().channels();
+    const double t1 = now();
+    const double t0 = t1 - timeBase_;
     for (std::size_t i = 0; i < channels_.size(); ++i) {
+        const QRect area(0, static_cast<int>(i) * strip, width(), strip);
+        if (!area.intersects(event->rect()))
+            continue;
         const host::HostChannel* c = channels_[i];
         if (std::find(present.begin(), present.end(), c) == present.end())
             continue; // gone since the selection was made
-        const QRect area(0, static_cast<int>(i) * strip, width(), strip);
         const ScopeTrace* trace = session_.scope(c);
-        const double seconds = session_.options().scopeSeconds;
+        if (paused_) {
+            auto it = frozen_.find(c);
+            trace = it == frozen_.end() ? nullptr : &it->second;
+        }
         PlotText text;
         text.title =
             host::utf8(c->name().c_str()) + " (" + number(c->frequency()).toStdString() + " Hz)";
-        text.xLabel = "last seconds";
+        text.xLabel = "time since Start, s";
         text.yLabel = "value";
-        const std::vector<Bin> bins = trace != nullptr ? trace->columns() : std::vector<Bin>();
-        drawTrace(painter, area.adjusted(4, 2, -4, -2), bins, -seconds, 0.0, text);
+        const QRect inner = area.adjusted(4, 2, -4, -2);
+        const int parts = std::max(1, inner.width());
+        const std::vector<Bin> bins =
+            trace != nullptr ? trace->window(t0, t1, parts) : std::vector<Bin>();
+        drawTrace(painter, inner, bins, t0, t1, timeBase_ / parts, text, rangeOf(c));
     }
 }
 
 MainWindow::MainWindow(Session& session) : session_(session) {
     setWindowTitle(tr("Recorder"));
-    resize(1100, 760);
+    resize(1100, 800);
     session_.host().options().mainWindow = static_cast<QWidget*>(this);
 
     auto* bar = addToolBar(tr("Recorder"));
@@ -83,6 +168,21 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     stop_->setShortcut(QKeySequence(Qt::Key_F6));
     connect(start_, &QAction::triggered, this, [this] { session_.start(); });
     connect(stop_, &QAction::triggered, this, [this] { session_.stop(); });
+    bar->addSeparator();
+    pause_ = bar->addAction(tr("Pause scope"));
+    pause_->setCheckable(true);
+    pause_->setShortcut(QKeySequence(Qt::Key_Space));
+    connect(pause_, &QAction::toggled, this, [this](bool on) { scope_->setPaused(on); });
+    bar->addWidget(new QLabel(tr(" Time base: ")));
+    timeBase_ = new QComboBox;
+    for (double seconds : {1.0, 2.0, 5.0, 10.0, 30.0})
+        timeBase_->addItem(tr("%1 s").arg(seconds), seconds);
+    timeBase_->setCurrentIndex(2);
+    bar->addWidget(timeBase_);
+    autoScale_ = new QCheckBox(tr("Auto-scale"));
+    autoScale_->setToolTip(
+        tr("Fit the value axis to the data instead of the channel's display range"));
+    bar->addWidget(autoScale_);
 
     auto* file = menuBar()->addMenu(tr("&Recorder"));
     file->addAction(start_);
@@ -92,27 +192,50 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     modules_ = menuBar()->addMenu(tr("&Modules"));
 
     table_ = new QTableWidget(0, Columns);
-    table_->setHorizontalHeaderLabels({tr("Name"), tr("Frequency, Hz"), tr("Block"), tr("Blocks"),
-                                       tr("Samples"), tr("Last"), tr("Minimum"), tr("Maximum")});
+    table_->setHorizontalHeaderLabels({tr("Name"), tr("Frequency, Hz"), tr("Block, samples"),
+                                       tr("Blocks"), tr("Samples"), tr("Last"), tr("Minimum"),
+                                       tr("Maximum"), tr("Mean"), tr("Display range")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->setColumnWidth(Name, 230);
+    for (int c = Frequency; c < Range; ++c)
+        table_->setColumnWidth(c, c == Block ? 110 : 88);
+    table_->setWordWrap(false);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
 
     scope_ = new ScopeWidget(session_);
+    scopeArea_ = new QScrollArea;
+    scopeArea_->setWidget(scope_);
+    scopeArea_->setWidgetResizable(true);
+    scopeArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(timeBase_, &QComboBox::currentIndexChanged, this,
+            [this](int) { scope_->setTimeBase(timeBase_->currentData().toDouble()); });
+    connect(autoScale_, &QCheckBox::toggled, this, [this](bool on) { scope_->setAutoScale(on); });
+
     log_ = new QPlainTextEdit;
     log_->setReadOnly(true);
     log_->setMaximumBlockCount(5000);
+    log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    traces_ = new QCheckBox(tr("Show the modules' traces"));
+    connect(traces_, &QCheckBox::toggled, this, [this] { refillLog(); });
+    auto* logBox = new QWidget;
+    auto* logLayout = new QVBoxLayout(logBox);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->addWidget(traces_);
+    logLayout->addWidget(log_);
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(table_);
-    split->addWidget(scope_);
-    split->addWidget(log_);
+    split->addWidget(scopeArea_);
+    split->addWidget(logBox);
     split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 3);
+    split->setStretchFactor(1, 5);
     split->setStretchFactor(2, 1);
+    split->setSizes({200, 470, 110});
     setCentralWidget(split);
 
     state_ = new QLabel;
@@ -125,16 +248,16 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     session_.setMessageHandler([this](const host::LogMessage& m) { append(m); });
     session_.setStateHandler([this](bool running) { showState(running); });
     session_.host().setChannelSetHandler([this] { rebuildTable(); });
-    for (const host::LogMessage& m : session_.host().messages())
-        append(m);
+    refillLog();
 
     values_.setInterval(200);
     connect(&values_, &QTimer::timeout, this, [this] { updateValues(); });
     values_.start();
-    // The scope redraws about 30 times a second.
+    // The scope redraws about 30 times a second: between blocks the time axis
+    // moves on with the recorder's clock.
     repaint_.setInterval(33);
     connect(&repaint_, &QTimer::timeout, scope_, [this] {
-        if (session_.host().running())
+        if (session_.host().running() && !scope_->paused())
             scope_->update();
     });
     repaint_.start();
@@ -155,6 +278,10 @@ void MainWindow::refresh() {
     updateValues();
 }
 
+void MainWindow::setShowTraces(bool show) {
+    traces_->setChecked(show);
+}
+
 void MainWindow::closeModules() {
     if (closed_)
         return;
@@ -168,10 +295,19 @@ void MainWindow::closeModules() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    closeModules();
+    if (!closed_ && session_.host().running()) {
+        const auto answer = QMessageBox::question(
+            this, tr("Recorder"), tr("The recorder is running. Stop it and quit?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
     event->accept();
-    // The modules' own windows do not keep the program alive.
-    QCoreApplication::quit();
+    // The program closes the modules once its event loop has ended; their own
+    // windows do not keep it alive.
+    QCoreApplication::exit(0);
 }
 
 void MainWindow::rebuildTable() {
@@ -185,6 +321,11 @@ void MainWindow::rebuildTable() {
         table_->item(r, Name)->setText(text1251(rows_[static_cast<std::size_t>(r)]->name()));
         for (int c = Frequency; c < Columns; ++c)
             table_->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    // At first every channel is watched.
+    if (!selectedOnce_ && !rows_.empty()) {
+        selectedOnce_ = true;
+        table_->selectAll();
     }
     selectionChanged();
     updateValues();
@@ -208,6 +349,10 @@ void MainWindow::updateValues() {
         table_->item(r, Last)->setText(any ? number(static_cast<double>(s.last)) : QString("-"));
         table_->item(r, Minimum)->setText(any ? number(s.minimum) : QString("-"));
         table_->item(r, Maximum)->setText(any ? number(s.maximum) : QString("-"));
+        table_->item(r, Mean)->setText(any ? number(s.mean()) : QString("-"));
+        const auto range = displayRange(c);
+        table_->item(r, Range)->setText(
+            range ? number(range->first) + " \u2026 " + number(range->second) : QString("-"));
     }
     time_->setText(tr("Time: %1 s").arg(session_.runSeconds(), 0, 'f', 1));
     const std::string file = session_.currentFile();
@@ -258,8 +403,19 @@ void MainWindow::showState(bool running) {
 }
 
 void MainWindow::append(const host::LogMessage& m) {
-    log_->appendPlainText(QString("[%1] %2").arg(QString::fromStdU16String(m.source),
-                                                 QString::fromStdU16String(m.text)));
+    if (m.kind == host::kLogTrace && !traces_->isChecked())
+        return;
+    const QString line = QString::fromStdString(formatLogLine(m));
+    if (m.kind == host::kLogError)
+        log_->appendHtml("<span style=\"color:#b00000\">" + line.toHtmlEscaped() + "</span>");
+    else
+        log_->appendPlainText(line);
+}
+
+void MainWindow::refillLog() {
+    log_->clear();
+    for (const host::LogMessage& m : session_.host().messages())
+        append(m);
 }
 
 void MainWindow::selectionChanged() {
@@ -267,12 +423,10 @@ void MainWindow::selectionChanged() {
     for (const QModelIndex& index : table_->selectionModel()->selectedRows())
         if (index.row() < static_cast<int>(rows_.size()))
             chosen.push_back(rows_[static_cast<std::size_t>(index.row())]);
-    // At most four strips, in table order.
+    // Every selected channel, in table order.
     std::sort(chosen.begin(), chosen.end(), [this](auto a, auto b) {
         return std::find(rows_.begin(), rows_.end(), a) < std::find(rows_.begin(), rows_.end(), b);
     });
-    if (chosen.size() > 4)
-        chosen.resize(4);
     scope_->setChannels(std::move(chosen));
 }
 

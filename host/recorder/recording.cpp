@@ -5,65 +5,80 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
+#include <QString>
 
-#include <cerrno>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <climits>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace recorder {
 
 namespace {
 
-constexpr std::uint32_t kHeaderBytes = 58;
+class DiskFile final : public ByteFile {
+public:
+    explicit DiskFile(const std::string& path) : file_(QString::fromStdString(path)) {}
+    bool open() {
+        return file_.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered);
+    }
+    std::int64_t write(const void* data, std::int64_t bytes) override {
+        return file_.write(static_cast<const char*>(data), bytes);
+    }
+    std::int64_t read(void* data, std::int64_t bytes) override {
+        return file_.read(static_cast<char*>(data), bytes);
+    }
+    std::int64_t seek(std::int64_t offset, int whence) override {
+        const std::int64_t base = whence == SEEK_CUR   ? file_.pos()
+                                  : whence == SEEK_END ? file_.size()
+                                                       : 0;
+        return base + offset >= 0 && file_.seek(base + offset) ? file_.pos() : -1;
+    }
+    std::int64_t position() override { return file_.pos(); }
+    std::int64_t size() override { return file_.size(); }
+    std::string error() const override {
+        return file_.error() == QFileDevice::NoError ? std::string()
+                                                     : file_.errorString().toStdString();
+    }
 
-void put16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v & 0xFF);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
-}
-std::uint32_t get32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t get16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+private:
+    QFile file_;
+};
 
-std::uint32_t wavRate(double frequency) {
+// libsndfile's virtual I/O over a ByteFile.
+ByteFile& bytesOf(void* user) {
+    return *static_cast<ByteFile*>(user);
+}
+sf_count_t vioLength(void* user) {
+    return bytesOf(user).size();
+}
+sf_count_t vioSeek(sf_count_t offset, int whence, void* user) {
+    return bytesOf(user).seek(offset, whence);
+}
+sf_count_t vioRead(void* data, sf_count_t count, void* user) {
+    return std::max<std::int64_t>(bytesOf(user).read(data, count), 0);
+}
+sf_count_t vioWrite(const void* data, sf_count_t count, void* user) {
+    return std::max<std::int64_t>(bytesOf(user).write(data, count), 0);
+}
+sf_count_t vioTell(void* user) {
+    return bytesOf(user).position();
+}
+SF_VIRTUAL_IO kVirtualIo{vioLength, vioSeek, vioRead, vioWrite, vioTell};
+
+int wavRate(double frequency) {
     if (!(frequency >= 1))
         return 1;
-    if (frequency > 4294967295.0)
-        return 0xFFFFFFFFu;
-    return static_cast<std::uint32_t>(std::llround(frequency));
-}
-
-// A float WAV header (IEEE float format with its fact chunk) for `samples`.
-void header(unsigned char (&h)[kHeaderBytes], std::uint32_t rate, std::uint64_t samples) {
-    const auto data = static_cast<std::uint32_t>(samples * 4);
-    std::memcpy(h + 0, "RIFF", 4);
-    put32(h + 4, 50 + data);
-    std::memcpy(h + 8, "WAVE", 4);
-    std::memcpy(h + 12, "fmt ", 4);
-    put32(h + 16, 18);
-    put16(h + 20, 3); // IEEE float
-    put16(h + 22, 1); // one channel
-    put32(h + 24, rate);
-    put32(h + 28, rate > 0x3FFFFFFFu ? 0xFFFFFFFFu : rate * 4);
-    put16(h + 32, 4);
-    put16(h + 34, 32);
-    put16(h + 36, 0);
-    std::memcpy(h + 38, "fact", 4);
-    put32(h + 42, 4);
-    put32(h + 46, static_cast<std::uint32_t>(samples));
-    std::memcpy(h + 50, "data", 4);
-    put32(h + 54, data);
+    if (frequency >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    return static_cast<int>(std::llround(frequency));
 }
 
 std::string escape(const std::string& text) {
@@ -102,15 +117,64 @@ std::string number(double v) {
 
 } // namespace
 
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
+    auto file = std::make_unique<DiskFile>(path);
+    if (!file->open()) {
+        error = file->error();
+        return nullptr;
+    }
+    return file;
+}
+
+std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name) {
+    QString name;
+    bool gap = false;
+    for (const QChar c : QString::fromStdString(utf8Name)) {
+        if (c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || c == '.' || c == '+' ||
+            c == '-') {
+            if (gap && !name.isEmpty())
+                name += '_';
+            gap = false;
+            name += c;
+        } else {
+            gap = true;
+        }
+    }
+    while (name.startsWith('.') || name.startsWith('_'))
+        name.remove(0, 1);
+    if (name.isEmpty())
+        name = "channel";
+    int digits = 2;
+    for (std::size_t last = count > 0 ? count - 1 : 0; last >= 100; last /= 10)
+        ++digits;
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%0*zu-", digits, index);
+    return prefix + name.toStdString();
+}
+
+struct Recording::Track {
+    host::HostChannel* channel = nullptr; // one reference while recorded
+    std::string name;                     // UTF-8
+    double frequency = 0;
+    std::string file;     // in the recording's folder
+    bool started = false; // its file was asked for
+    bool created = false; // and made
+    std::unique_ptr<ByteFile> bytes;
+    SNDFILE* sound = nullptr;
+    std::uint64_t samples = 0; // as many as the file's header declares
+    std::uint64_t blocks = 0;
+    std::string failure;
+};
+
 Recording::Recording(std::string directory, std::string name, Opener opener)
     : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)) {
     if (!opener_)
-        opener_ = [](const std::string& path) { return std::fopen(path.c_str(), "wb"); };
+        opener_ = openByteFile;
     folder_ = directory_ + (directory_.empty() || directory_.back() == '/' ? "" : "/") + name_;
 }
 
 Recording::~Recording() {
-    close();
+    close(End::Interrupted);
 }
 
 std::string Recording::manifestPath() const {
@@ -125,14 +189,43 @@ std::string Recording::freeName(const std::string& directory, const std::string&
     return name;
 }
 
-bool Recording::open() {
-    if (open_ || failed_)
+std::string Recording::status() const {
+    if (!error_.empty())
+        return "failed: " + error_;
+    if (!ended_)
+        return "recording";
+    return end_ == End::Interrupted ? "interrupted" : "complete";
+}
+
+Recording::Track& Recording::track(host::HostChannel& channel) {
+    auto it = index_.find(&channel);
+    if (it != index_.end())
+        return *it->second;
+    auto t = std::make_unique<Track>();
+    t->channel = &channel;
+    channel.AddRef();
+    t->name = host::utf8(channel.name().c_str());
+    t->frequency = channel.frequency();
+    const std::size_t index = tracks_.size();
+    t->file = channelFileStem(index, std::max(planned_, index + 1), t->name) + ".wav";
+    tracks_.push_back(std::move(t));
+    index_.emplace(&channel, tracks_.back().get());
+    return *tracks_.back();
+}
+
+bool Recording::open(const std::vector<host::HostChannel*>& channels) {
+    if (open_ || ended_ || failed())
         return open_;
     started_ = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
-    if (!QDir().mkpath(QString::fromStdString(folder_))) {
-        fail("cannot create the recording folder " + folder_);
+    std::error_code code;
+    std::filesystem::create_directories(std::filesystem::u8path(folder_), code);
+    if (code) {
+        fail("cannot create the recording folder " + folder_ + ": " + code.message());
         return false;
     }
+    planned_ = channels.size();
+    for (host::HostChannel* c : channels)
+        track(*c);
     open_ = true;
     if (!writeManifest()) {
         open_ = false;
@@ -143,139 +236,93 @@ bool Recording::open() {
 }
 
 void Recording::fail(const std::string& message) {
-    if (failed_)
-        return;
-    failed_ = true;
-    error_ = message;
-    closeFiles();
-    if (open_)
-        writeManifest(); // says what was kept and why it stopped
+    const bool first = error_.empty();
+    if (first)
+        error_ = message;
     if (onError_)
-        onError_(message + "; recording stopped, the run goes on");
+        onError_(message);
 }
 
-bool Recording::startFile(Track& track) {
-    const std::size_t index = static_cast<std::size_t>(&track - tracks_.data());
-    char base[32];
-    std::snprintf(base, sizeof base, "ch%03zu", index);
-    std::string file = base;
-    if (!track.files.empty())
-        file += "-" + std::to_string(track.files.size() + 1);
-    file += ".wav";
-    const std::string path = folder_ + "/" + file;
-    track.file = opener_(path);
-    if (track.file == nullptr) {
-        fail("cannot create " + path + ": " + std::strerror(errno));
+bool Recording::startFile(Track& t) {
+    t.started = true;
+    std::string error;
+    t.bytes = opener_(folder_ + "/" + t.file, error);
+    t.created = t.bytes != nullptr;
+    if (!t.bytes) {
+        stopFile(t, "cannot create " + t.file + ": " + error);
         return false;
     }
-    track.files.push_back(file);
-    track.bytesInFile = 0;
-    unsigned char h[kHeaderBytes];
-    header(h, wavRate(track.frequency), 0);
-    if (std::fwrite(h, 1, sizeof h, track.file) != sizeof h) {
-        fail("cannot write " + path + ": " + std::strerror(errno));
+    SF_INFO info{};
+    info.samplerate = wavRate(t.frequency);
+    info.channels = 1;
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+    t.sound = sf_open_virtual(&kVirtualIo, SFM_WRITE, &info, t.bytes.get());
+    if (t.sound == nullptr) {
+        const std::string why = t.bytes->error();
+        stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(nullptr) : why));
         return false;
     }
+    // A plain WAV file while it is below 4 GiB, RF64 beyond; the header
+    // follows every write.
+    sf_command(t.sound, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    sf_command(t.sound, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 
-bool Recording::finishFile(Track& track) {
-    if (track.file == nullptr)
-        return true;
-    unsigned char h[kHeaderBytes];
-    header(h, wavRate(track.frequency), track.bytesInFile / 4);
-    bool ok = std::fflush(track.file) == 0 && std::fseek(track.file, 0, SEEK_SET) == 0 &&
-              std::fwrite(h, 1, sizeof h, track.file) == sizeof h &&
-              std::fseek(track.file, 0, SEEK_END) == 0 && std::fflush(track.file) == 0;
-    return ok;
+void Recording::stopFile(Track& t, std::string failure) {
+    if (t.sound != nullptr) {
+        const int closed = sf_close(t.sound);
+        t.sound = nullptr;
+        if (closed != 0 && failure.empty()) {
+            const std::string why = t.bytes ? t.bytes->error() : std::string();
+            failure =
+                "cannot write " + t.file + ": " + (why.empty() ? sf_error_number(closed) : why);
+        }
+    }
+    t.bytes.reset();
+    if (!failure.empty() && t.failure.empty()) {
+        t.failure = failure;
+        fail(failure + "; this channel is no longer recorded, the run goes on");
+        if (open_)
+            writeManifest(); // tells what was kept and why it stopped
+    }
 }
 
 void Recording::write(host::HostChannel& channel, const float* block, std::int32_t count) {
-    if (!open_ || failed_ || block == nullptr || count <= 0)
+    if (!open_ || block == nullptr || count <= 0)
         return;
-    auto it = index_.find(&channel);
-    if (it == index_.end()) {
-        Track track;
-        track.channel = &channel;
-        channel.AddRef();
-        track.name = host::utf8(channel.name().c_str());
-        track.frequency = channel.frequency();
-        tracks_.push_back(std::move(track));
-        it = index_.emplace(&channel, tracks_.size() - 1).first;
-        writeManifest();
-    }
-    Track& track = tracks_[it->second];
-    if (track.file == nullptr && !startFile(track))
+    Track& t = track(channel);
+    if (!t.failure.empty() || (!t.started && !startFile(t)) || t.sound == nullptr)
         return;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(block);
-    std::uint64_t left = static_cast<std::uint64_t>(count) * 4;
-    while (left > 0) {
-        std::uint64_t room =
-            maxFileBytes_ > track.bytesInFile ? maxFileBytes_ - track.bytesInFile : 0;
-        room -= room % 4;
-        if (room == 0) {
-            if (!finishFile(track)) {
-                fail("cannot write " + folder_ + "/" + track.files.back() + ": " +
-                     std::strerror(errno));
-                return;
-            }
-            std::fclose(track.file);
-            track.file = nullptr;
-            if (!startFile(track))
-                return;
-            continue;
-        }
-        const std::uint64_t n = std::min(room, left);
-        if (std::fwrite(bytes, 1, n, track.file) != n) {
-            fail("cannot write " + folder_ + "/" + track.files.back() + ": " +
-                 std::strerror(errno));
-            return;
-        }
-        bytes += n;
-        left -= n;
-        track.bytesInFile += n;
+    const sf_count_t written = sf_write_float(t.sound, block, count);
+    t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
+    if (written != count) {
+        const std::string why = t.bytes->error();
+        stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));
+        return;
     }
-    track.samples += static_cast<std::uint64_t>(count);
-    track.blocks += 1;
+    t.blocks += 1;
 }
 
 void Recording::flush() {
-    if (!open_ || failed_)
-        return;
-    for (Track& track : tracks_) {
-        if (track.file != nullptr && !finishFile(track)) {
-            fail("cannot write " + folder_ + "/" + track.files.back() + ": " +
-                 std::strerror(errno));
-            return;
-        }
-    }
-    if (!writeManifest())
+    if (open_ && !writeManifest())
         fail("cannot write " + manifestPath());
 }
 
-void Recording::closeFiles() {
-    for (Track& track : tracks_) {
-        if (track.file != nullptr) {
-            const bool ok = failed_ || finishFile(track);
-            const bool closed = std::fclose(track.file) == 0;
-            track.file = nullptr;
-            if (!(ok && closed) && !failed_)
-                fail("cannot write " + folder_ + "/" + track.files.back() + ": " +
-                     std::strerror(errno));
-        }
-    }
-}
-
-void Recording::close() {
+void Recording::close(End end) {
     if (open_) {
-        closeFiles();
-        writeManifest();
+        for (auto& t : tracks_)
+            stopFile(*t, {});
+        end_ = end;
+        ended_ = true;
+        if (!writeManifest())
+            fail("cannot write " + manifestPath());
         open_ = false;
     }
-    for (Track& track : tracks_) {
-        if (track.channel != nullptr) {
-            track.channel->Release();
-            track.channel = nullptr;
+    for (auto& t : tracks_) {
+        if (t->channel != nullptr) {
+            t->channel->Release();
+            t->channel = nullptr;
         }
     }
     index_.clear();
@@ -291,21 +338,19 @@ bool Recording::writeManifest() {
     char secs[32];
     std::snprintf(secs, sizeof secs, "%.3f", seconds_);
     text << "seconds=" << secs << "\n";
-    text << "status=" << (failed_ ? "incomplete: " + escape(error_) : std::string("complete"))
-         << "\n";
+    text << "status=" << escape(status()) << "\n";
     text << "channels=" << tracks_.size() << "\n";
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
-        const Track& t = tracks_[i];
+        const Track& t = *tracks_[i];
         text << "\n[channel " << i << "]\n";
         text << "name=" << escape(t.name) << "\n";
         text << "frequency=" << number(t.frequency) << "\n";
         text << "samples=" << t.samples << "\n";
         text << "blocks=" << t.blocks << "\n";
         text << "sample_format=float32le\n";
-        text << "files=";
-        for (std::size_t k = 0; k < t.files.size(); ++k)
-            text << (k == 0 ? "" : ",") << t.files[k];
-        text << "\n";
+        text << "files=" << (t.created ? t.file : std::string()) << "\n";
+        text << "status="
+             << (t.failure.empty() ? std::string("ok") : "failed: " + escape(t.failure)) << "\n";
     }
     QSaveFile file(QString::fromStdString(manifestPath()));
     if (!file.open(QIODevice::WriteOnly))
@@ -352,6 +397,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 run.name = value;
             else if (key == "seconds")
                 run.seconds = std::strtod(value.c_str(), nullptr);
+            else if (key == "status")
+                run.status = value;
         } else if (!run.channels.empty()) {
             RecordedChannel& c = run.channels.back();
             if (key == "name")
@@ -360,6 +407,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 c.frequency = std::strtod(value.c_str(), nullptr);
             else if (key == "samples")
                 c.samples = std::strtoull(value.c_str(), nullptr, 10);
+            else if (key == "status")
+                c.status = value;
             else if (key == "files") {
                 std::stringstream list(value);
                 std::string file;
@@ -376,24 +425,51 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
     return true;
 }
 
+bool readWavInfo(const std::string& path, WavInfo& wav, std::string& error) {
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    if (sound == nullptr) {
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    sf_close(sound);
+    wav.frames = static_cast<std::uint64_t>(info.frames);
+    wav.rate = static_cast<std::uint32_t>(info.samplerate);
+    wav.channels = info.channels;
+    wav.rf64 = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64;
+    return true;
+}
+
 bool readWavSamples(const std::string& path, std::vector<float>& out, std::uint32_t* rate,
-                    std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    unsigned char h[kHeaderBytes];
-    if (!in.read(reinterpret_cast<char*>(h), sizeof h) || std::memcmp(h, "RIFF", 4) != 0 ||
-        std::memcmp(h + 8, "WAVE", 4) != 0 || get16(h + 20) != 3 || get16(h + 34) != 32 ||
-        std::memcmp(h + 50, "data", 4) != 0) {
-        error = path + " is not a float WAV file of ours";
+                    std::string& error, std::uint64_t first, std::uint64_t count) {
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    if (sound == nullptr) {
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    if (info.channels != 1) {
+        sf_close(sound);
+        error = path + " holds " + std::to_string(info.channels) + " channels, not one";
         return false;
     }
     if (rate != nullptr)
-        *rate = get32(h + 24);
-    const std::uint32_t bytes = get32(h + 54);
-    const std::size_t first = out.size();
-    out.resize(first + bytes / 4);
-    if (!in.read(reinterpret_cast<char*>(out.data() + first), bytes - bytes % 4)) {
+        *rate = static_cast<std::uint32_t>(info.samplerate);
+    const auto frames = static_cast<std::uint64_t>(info.frames);
+    first = std::min(first, frames);
+    count = std::min(count, frames - first);
+    if (first > 0 && sf_seek(sound, static_cast<sf_count_t>(first), SEEK_SET) < 0) {
+        sf_close(sound);
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(count));
+    const sf_count_t got = sf_readf_float(sound, out.data() + at, static_cast<sf_count_t>(count));
+    sf_close(sound);
+    if (got != static_cast<sf_count_t>(count)) {
+        out.resize(at);
         error = path + " is shorter than its header says";
-        out.resize(first);
         return false;
     }
     return true;

@@ -1,11 +1,14 @@
 // Writing a run to disk: <directory>/<name>/<name>.kova, a small text manifest,
-// beside one 32-bit float WAV file per channel (see docs/recording.md).
+// beside one 32-bit float WAV file per channel (see docs/recording.md). The
+// channel files are written by libsndfile: a WAV file that turns into RF64 by
+// itself past 4 GiB, its header brought up to date after every block, so that
+// whatever a crash leaves is readable and declares what it holds.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,37 +18,67 @@ class HostChannel;
 
 namespace recorder {
 
+// The bytes of one channel file. The recorder writes through this, so that
+// tests can stand in for the disk (a full one, or a sparse one).
+class ByteFile {
+public:
+    virtual ~ByteFile() = default;
+    // Bytes written; fewer than asked (or -1) on a failure, which error() tells.
+    virtual std::int64_t write(const void* data, std::int64_t bytes) = 0;
+    virtual std::int64_t read(void* data, std::int64_t bytes) = 0;
+    // whence: SEEK_SET, SEEK_CUR or SEEK_END; the new position or -1.
+    virtual std::int64_t seek(std::int64_t offset, int whence) = 0;
+    virtual std::int64_t position() = 0;
+    virtual std::int64_t size() = 0;
+    virtual std::string error() const = 0;
+};
+
+// A file on disk, created or emptied, written without buffering in between.
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error);
+
+// "NN-Name": the channel's place in the recorder, at least two digits (more
+// when there are 100 channels or more), then its name with everything but
+// letters, digits and "._+-" turned into single underscores.
+std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name);
+
 class Recording {
 public:
-    // Opens a file for writing ("wb"); tests replace it to make writes fail.
-    using Opener = std::function<std::FILE*(const std::string& path)>;
+    // Opens a channel file; null (and `error` set) when it cannot be made.
+    using Opener =
+        std::function<std::unique_ptr<ByteFile>(const std::string& path, std::string& error)>;
     using ErrorHandler = std::function<void(const std::string& message)>;
+    // How a run ended, when nothing failed.
+    enum class End { Complete, Interrupted };
 
     Recording(std::string directory, std::string name, Opener opener = {});
-    ~Recording(); // closes what is still open
+    ~Recording(); // an open recording ends as interrupted
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
-    // Makes the folder and writes the first manifest. False (and error() set)
-    // when that is not possible; the recording then stays failed.
-    bool open();
-    // Appends a block of a channel; the first block of a channel opens its
-    // file. A failure is reported once, the files are closed and everything
-    // later is dropped (the run itself goes on).
+    // Makes the folder and writes the manifest with status "recording". The
+    // channels, in the recorder's order, decide the numbers and names of the
+    // files; a channel met later is numbered after them. False (and error()
+    // set) when the folder or the manifest cannot be written.
+    bool open(const std::vector<host::HostChannel*>& channels);
+    // Appends a block of a channel; the first block opens its file. A failure
+    // stops that channel's file (what it holds stays readable), is reported
+    // once, and the run goes on.
     void write(host::HostChannel& channel, const float* block, std::int32_t count);
-    // Writes the data out, brings the WAV headers and the manifest up to date.
+    // Brings the manifest up to date.
     void flush();
-    void close();
+    // Closes the files and writes the final status: failed when anything
+    // failed, else as `end` says.
+    void close(End end);
 
-    bool failed() const { return failed_; }
+    bool failed() const { return !error_.empty(); }
     bool isOpen() const { return open_; }
+    // The first failure, "" when none.
     const std::string& error() const { return error_; }
+    // "recording", "complete", "interrupted" or "failed: <why>".
+    std::string status() const;
     const std::string& folder() const { return folder_; }
     std::string manifestPath() const;
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
-    // A file rolls over to a new part at this many bytes of samples (WAV sizes
-    // are 32-bit).
-    void setMaxFileBytes(std::uint64_t bytes) { maxFileBytes_ = bytes; }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
 
     // Picks a name that is not yet a folder in `directory`: `base`, else
@@ -53,36 +86,28 @@ public:
     static std::string freeName(const std::string& directory, const std::string& base);
 
 private:
-    struct Track {
-        host::HostChannel* channel = nullptr; // one reference while recorded
-        std::string name;                     // UTF-8
-        double frequency = 0;
-        std::vector<std::string> files;
-        std::FILE* file = nullptr;
-        std::uint64_t bytesInFile = 0;
-        std::uint64_t samples = 0;
-        std::uint64_t blocks = 0;
-    };
+    struct Track;
 
+    Track& track(host::HostChannel& channel);
     bool startFile(Track& track);
-    bool finishFile(Track& track);
+    void stopFile(Track& track, std::string failure);
     bool writeManifest();
     void fail(const std::string& message);
-    void closeFiles();
 
     std::string directory_;
     std::string name_;
     std::string folder_;
     Opener opener_;
     ErrorHandler onError_;
-    std::uint64_t maxFileBytes_ = 0xFFFFFFFFull - 4096;
     double seconds_ = 0;
     std::string started_;
     bool open_ = false;
-    bool failed_ = false;
+    bool ended_ = false;
+    End end_ = End::Complete;
     std::string error_;
-    std::vector<Track> tracks_;
-    std::map<const host::HostChannel*, std::size_t> index_;
+    std::vector<std::unique_ptr<Track>> tracks_;
+    std::map<const host::HostChannel*, Track*> index_;
+    std::size_t planned_ = 0; // channels named at open
 };
 
 // Reading a recording back (tests, and anyone who wants the data).
@@ -90,17 +115,28 @@ struct RecordedChannel {
     std::string name; // UTF-8
     double frequency = 0;
     std::uint64_t samples = 0;
+    std::string status;             // "ok" or "failed: <why>"
     std::vector<std::string> files; // relative to the manifest's folder
 };
 struct RecordedRun {
     std::string name;
     double seconds = 0;
+    std::string status;
     std::vector<RecordedChannel> channels;
 };
 // False when the manifest cannot be read or is not one of ours.
 bool readManifest(const std::string& path, RecordedRun& run, std::string& error);
-// The samples of a float WAV file written by Recording, appended to `out`.
+// What the header of a WAV or RF64 file declares.
+struct WavInfo {
+    std::uint64_t frames = 0;
+    std::uint32_t rate = 0;
+    int channels = 0;
+    bool rf64 = false;
+};
+bool readWavInfo(const std::string& path, WavInfo& info, std::string& error);
+// The samples of a mono float WAV or RF64 file, appended to `out`: from
+// sample `first` on, at most `count`, and no more than the header declares.
 bool readWavSamples(const std::string& path, std::vector<float>& out, std::uint32_t* rate,
-                    std::string& error);
+                    std::string& error, std::uint64_t first = 0, std::uint64_t count = UINT64_MAX);
 
 } // namespace recorder

@@ -9,9 +9,16 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <QTemporaryFile>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace recorder {
 
@@ -65,20 +72,61 @@ Session::~Session() {
 void Session::prepareConfig() {
     if (options_.config.empty())
         return;
-    // The emulator loads the configuration its settings file names. Both live
-    // in a folder of this run, so that the example is never written over.
+    const QFileInfo info(QString::fromStdString(options_.config));
+    if (!checkConfiguration(options_.config, configError_))
+        return;
+    // The emulator loads the configuration its settings file names: a
+    // settings file of this run names the user's own file, so that what the
+    // emulator saves (when its window closes, or on Save) stays.
     configDir_ = std::make_unique<QTemporaryDir>();
-    const QString copy =
-        configDir_->filePath(QFileInfo(QString::fromStdString(options_.config)).fileName());
-    if (!configDir_->isValid() || !QFile::copy(QString::fromStdString(options_.config), copy)) {
-        failures_.push_back("cannot read the configuration " + options_.config);
+    if (!configDir_->isValid()) {
+        configError_ = "cannot make a temporary folder: " + configDir_->errorString().toStdString();
         return;
     }
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
     const std::string ini = configDir_->filePath("Tolvex.ini").toStdString();
     platform::writeProfileString(ini, "common", "CurCFGFile",
-                                 QFile::encodeName(copy).toStdString());
+                                 QFile::encodeName(info.absoluteFilePath()).toStdString());
     setenv("TOLVEX_INI", ini.c_str(), 1);
+}
+
+bool checkConfiguration(const std::string& path, std::string& error) {
+    std::error_code code;
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), code)) {
+        error = path + ": is a folder";
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    const std::string missing = "\x01";
+    const std::string count = platform::readProfileString(path, "common", "Count", missing);
+    char* end = nullptr;
+    const long n = std::strtol(count.c_str(), &end, 10);
+    if (count == missing || end == count.c_str() || *end != '\0' || n < 0) {
+        error = path + " is not an emulator configuration (it has no [common] Count)";
+        return false;
+    }
+    return true;
+}
+
+bool checkWritableFolder(const std::string& path, std::string& error) {
+    std::error_code code;
+    const auto folder = std::filesystem::u8path(path);
+    std::filesystem::create_directories(folder, code);
+    if (code) {
+        error = "cannot create " + path + ": " + code.message();
+        return false;
+    }
+    // Permissions alone do not tell (a read-only mount, another owner): try it.
+    QTemporaryFile probe(QString::fromStdString(path) + "/.recorder-XXXXXX");
+    if (!probe.open()) {
+        error = "cannot write in " + path + ": " + probe.errorString().toStdString();
+        return false;
+    }
+    return true;
 }
 
 std::string Session::modulePath(const std::string& nameOrPath) const {
@@ -92,22 +140,24 @@ std::string Session::modulePath(const std::string& nameOrPath) const {
 }
 
 int Session::loadModules() {
-    for (const std::string& failure : failures_)
-        host_->hostMessage(failure, 7);
+    if (!configError_.empty()) {
+        failures_.push_back(configError_);
+        host_->hostMessage(configError_, host::kLogError);
+    }
     int started = 0;
     for (const std::string& entry : options_.modules) {
         const std::string path = modulePath(entry);
         host::LoadedModule* module = host_->load(path);
         if (module == nullptr) {
             failures_.push_back(host_->lastError());
-            host_->hostMessage(host_->lastError(), 7);
+            host_->hostMessage(host_->lastError(), host::kLogError);
             continue;
         }
         if (!host_->start(*module)) {
             failures_.push_back(module->error());
             continue; // start reported it in the log
         }
-        host_->hostMessage(module->name() + " started", 1);
+        host_->hostMessage(module->name() + " started");
         ++started;
     }
     host_->processPending();
@@ -120,6 +170,14 @@ void Session::shutdown() {
     shutDown_ = true;
     host_->stopRecorder();
     host_->shutdownAll();
+}
+
+void Session::interrupt() {
+    if (!host_->running())
+        return;
+    interrupted_ = true;
+    host_->stopRecorder();
+    interrupted_ = false;
 }
 
 void Session::starting() {
@@ -136,9 +194,10 @@ void Session::starting() {
             base = "run-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString();
         const std::string name = Recording::freeName(options_.directory, base);
         recording_ = std::make_unique<Recording>(options_.directory, name, options_.opener);
-        recording_->setErrorHandler([this](const std::string& m) { host_->hostMessage(m, 7); });
-        if (recording_->open())
-            host_->hostMessage("recording to " + recording_->manifestPath(), 1);
+        recording_->setErrorHandler(
+            [this](const std::string& m) { host_->hostMessage(m, host::kLogError); });
+        if (recording_->open(host_->channels()))
+            host_->hostMessage("recording to " + recording_->manifestPath());
         // The current file is named even when the folder could not be made:
         // it is where this run belongs.
         QString dir = QDir(QString::fromStdString(options_.directory)).absolutePath();
@@ -156,10 +215,12 @@ void Session::stopped() {
     update_.stop();
     if (recording_) {
         recording_->setRunSeconds(host_->time());
-        recording_->close();
+        recording_->close(interrupted_ ? Recording::End::Interrupted : Recording::End::Complete);
     }
     if (onState_)
         onState_(false);
+    if (onRunEnd_)
+        onRunEnd_();
 }
 
 void Session::received(host::HostChannel& channel, const float* block, std::int32_t count) {
@@ -168,10 +229,10 @@ void Session::received(host::HostChannel& channel, const float* block, std::int3
     if (it == kept_.end()) {
         channel.AddRef();
         auto kept = std::make_unique<Kept>(
-            Kept{&channel, Envelope(),
-                 ScopeTrace(channel.frequency(), options_.scopeSeconds, options_.scopeColumns)});
+            Kept{&channel, Envelope(), ScopeTrace(channel.frequency(), options_.scopeSeconds)});
         it = kept_.emplace(&channel, std::move(kept)).first;
     }
+    it->second->lastTicks = lastBlockTicks_;
     it->second->envelope.add(block, count);
     it->second->scope.add(block, count);
     if (recording_)
@@ -181,6 +242,11 @@ void Session::received(host::HostChannel& channel, const float* block, std::int3
 const Envelope* Session::envelope(const host::HostChannel* channel) const {
     auto it = kept_.find(channel);
     return it == kept_.end() ? nullptr : &it->second->envelope;
+}
+
+std::uint64_t Session::lastBlockTicks(const host::HostChannel* channel) const {
+    auto it = kept_.find(channel);
+    return it == kept_.end() ? 0 : it->second->lastTicks;
 }
 
 const ScopeTrace* Session::scope(const host::HostChannel* channel) const {

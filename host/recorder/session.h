@@ -23,16 +23,23 @@ struct SessionOptions {
     // Module names (looked up beside the program as <name>.so) or paths.
     std::vector<std::string> modules = {"Tolvex", "Brantic"};
     std::string programDirectory; // where module names are looked up
-    std::string config;           // an emulator configuration (.res) to load, or empty
+    // An emulator configuration (.res) to load, or empty. The emulator works
+    // on this very file: what it saves goes there.
+    std::string config;
     std::string directory = "recordings";
     std::string name; // base name of the recordings; empty: run-<date>-<time>
     bool record = true;
     int updateIntervalMs = 100; // PN_UPDATEDATA while running
     bool keepSamples = false;   // keep every sample in memory (tests)
-    double scopeSeconds = 5;
-    int scopeColumns = 600;
-    Recording::Opener opener; // tests
+    double scopeSeconds = 30;   // what the scope keeps of each channel
+    Recording::Opener opener;   // tests
 };
+
+// Whether `path` is a readable emulator configuration; `error` tells why not
+// in one line.
+bool checkConfiguration(const std::string& path, std::string& error);
+// Makes the folder when needed and tries a file in it.
+bool checkWritableFolder(const std::string& path, std::string& error);
 
 class Session {
 public:
@@ -47,11 +54,15 @@ public:
     // Loads and starts every module in order; one that fails is reported and
     // the others go on. The number started.
     int loadModules();
+    // Why --config cannot be used ("" when it can, or when there is none).
+    const std::string& configError() const { return configError_; }
     std::string modulePath(const std::string& nameOrPath) const;
     const std::vector<std::string>& failures() const { return failures_; }
 
     void start() { host_->startRecorder(); }
     void stop() { host_->stopRecorder(); }
+    // Stops a run cut short (a signal): its recording ends as interrupted.
+    void interrupt();
     // Stops, and closes every module in load order (once).
     void shutdown();
 
@@ -61,10 +72,12 @@ public:
     const Envelope* envelope(const host::HostChannel* channel) const;
     const ScopeTrace* scope(const host::HostChannel* channel) const;
     Recording* recording() { return recording_.get(); }
+    const Recording* recording() const { return recording_.get(); }
     // The manifest of the current or last recording ("" before the first).
     std::string currentFile() const;
-    // The tick of the latest block that arrived (of any channel).
+    // The tick of the latest block that arrived (of any channel, or of one).
     std::uint64_t lastBlockTicks() const { return lastBlockTicks_; }
+    std::uint64_t lastBlockTicks(const host::HostChannel* channel) const;
 
     // Every message of the log (the modules' and the host's).
     void setMessageHandler(std::function<void(const host::LogMessage&)> handler) {
@@ -73,6 +86,8 @@ public:
     void setStateHandler(std::function<void(bool running)> handler) {
         onState_ = std::move(handler);
     }
+    // Called when a run has ended and its recording is closed.
+    void setRunEndHandler(std::function<void()> handler) { onRunEnd_ = std::move(handler); }
 
 private:
     void starting();
@@ -82,6 +97,8 @@ private:
 
     SessionOptions options_;
     std::unique_ptr<QTemporaryDir> configDir_;
+    std::string configError_;
+    bool interrupted_ = false;
     std::unique_ptr<host::Host> host_;
     std::unique_ptr<Recording> recording_;
     QTimer update_;
@@ -92,11 +109,13 @@ private:
         host::HostChannel* channel; // one reference
         Envelope envelope;
         ScopeTrace scope;
+        std::uint64_t lastTicks = 0;
     };
     std::map<const host::HostChannel*, std::unique_ptr<Kept>> kept_;
     std::uint64_t lastBlockTicks_ = 0;
     std::function<void(const host::LogMessage&)> onMessage_;
     std::function<void(bool)> onState_;
+    std::function<void()> onRunEnd_;
 };
 
 } // namespace recorder

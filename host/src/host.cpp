@@ -6,6 +6,7 @@
 #include "platform/ticks.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
@@ -316,7 +317,7 @@ void Host::destroy(LoadedModule& module) {
 void Host::shutdown(LoadedModule& module) {
     if (module.stage_ == Stage::Configured || module.stage_ == Stage::Executed) {
         if (!canclose(module))
-            hostMessage(module.name() + ": canclose answered false; closing anyway", 1);
+            hostMessage(module.name() + ": canclose answered false; closing anyway");
         close(module);
     }
     destroy(module);
@@ -418,7 +419,7 @@ void Host::startRecorder(NotifyParam param) {
     startTicks_ = platform::tickCount64();
     everStarted_ = true;
     running_ = true;
-    hostMessage("recorder started", 1);
+    hostMessage("recorder started");
     if (starting_)
         starting_();
     notifyAll(PN_RCSTART, param);
@@ -429,7 +430,7 @@ void Host::stopRecorder() {
         return;
     stopTicks_ = platform::tickCount64();
     running_ = false;
-    hostMessage("recorder stopped", 1);
+    hostMessage("recorder stopped");
     notifyAll(PN_RCSTOP);
     if (stopped_)
         stopped_();
@@ -548,6 +549,7 @@ void Host::received(HostChannel& channel, const float* block, std::int32_t count
 // --- Log -----------------------------------------------------------------------
 
 void Host::addMessage(LogMessage message) {
+    message.ms = QDateTime::currentMSecsSinceEpoch();
     messages_.push_back(std::move(message));
     if (messageHandler_)
         messageHandler_(messages_.back());

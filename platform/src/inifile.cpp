@@ -90,24 +90,13 @@ std::string unquote(std::string_view v) {
     return std::string(v);
 }
 
-// open + text + close, appended piece by piece: GCC 12 at -O3 takes a text
-// prefixed by concatenation for an overlapping copy (a false -Wrestrict).
-std::string enclosed(char open, std::string_view text, char close) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += open;
-    out.append(text);
-    out += close;
-    return out;
-}
-
 std::string quoteForFile(std::string_view v) {
     const bool outerBlank = !v.empty() && (blankChar(v.front()) || blankChar(v.back()));
     const bool looksQuoted =
         v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    if (!outerBlank && !looksQuoted)
-        return std::string(v);
-    return enclosed('"', v, '"');
+    if (outerBlank || looksQuoted)
+        return "\"" + std::string(v) + "\"";
+    return std::string(v);
 }
 
 // Where a key sits in the file: the first section of that name, and in it
@@ -202,7 +191,7 @@ bool writeProfileString(const std::string& file, std::string_view section, std::
         std::vector<Line> edited = lines;
         std::string replaced;
         const std::string keyLine = std::string(key) + "=" + quoteForFile(value);
-        const std::string header = enclosed('[', section, ']');
+        const std::string header = "[" + std::string(section) + "]";
         if (loc.keyFound) {
             // Keep the key's own spelling and the line's break.
             std::string_view k;

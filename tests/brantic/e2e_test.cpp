@@ -5,10 +5,12 @@
 #include "host/host.h"
 #include "platform/ticks.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -55,18 +57,13 @@ protected:
         commands.clear();
     }
 
-    httplib::Result post(const std::string& path, const std::string& bearer) {
-        httplib::Client client("127.0.0.1", port);
-        httplib::Headers headers;
-        if (!bearer.empty())
-            headers.emplace("Authorization", "Bearer " + bearer);
-        return client.Post(path, headers, "", "application/json");
+    HttpReply post(const std::string& path, const std::string& bearer) {
+        return http(port, "POST", path, bearer);
     }
     nlohmann::json status() {
-        httplib::Client client("127.0.0.1", port);
-        auto r = client.Get("/api/status", {{"Authorization", "Bearer " + token}});
-        EXPECT_TRUE(r && r->status == 200);
-        return r && r->status == 200 ? nlohmann::json::parse(r->body) : nlohmann::json();
+        const HttpReply r = http(port, "GET", "/api/status", token);
+        EXPECT_EQ(r.status, 200);
+        return r.status == 200 ? nlohmann::json::parse(r.body) : nlohmann::json();
     }
 
     std::string token = "end-to-end-token";
@@ -79,9 +76,7 @@ protected:
 
 TEST_F(RemoteControl, StartAndStopOverHttpReachTheHostFromTheServerThread) {
     forgetCommands();
-    auto r = post("/api/start", token);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(post("/api/start", token).status, 200);
     auto sent = commandsSent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].args, "1, Brantic");
@@ -92,7 +87,7 @@ TEST_F(RemoteControl, StartAndStopOverHttpReachTheHostFromTheServerThread) {
     EXPECT_TRUE(recorder->running());
     EXPECT_EQ(status()["state"], 2) << "PN_RCSTART(0) came back to the server";
 
-    ASSERT_EQ(post("/api/stop", token)->status, 200);
+    ASSERT_EQ(post("/api/stop", token).status, 200);
     recorder->processPending();
     EXPECT_FALSE(recorder->running());
     EXPECT_EQ(status()["state"], 1);
@@ -103,8 +98,8 @@ TEST_F(RemoteControl, StartAndStopOverHttpReachTheHostFromTheServerThread) {
 
 TEST_F(RemoteControl, RequestsWithoutTheTokenOrFromAForeignHostChangeNothing) {
     forgetCommands();
-    EXPECT_EQ(post("/api/start", "")->status, 401);
-    EXPECT_EQ(post("/api/start", "not-" + token)->status, 401);
+    EXPECT_EQ(post("/api/start", "").status, 401);
+    EXPECT_EQ(post("/api/start", "not-" + token).status, 401);
     const std::string reply = rawRequest(
         port, "POST /api/start HTTP/1.1\r\nHost: rebound.example:" + std::to_string(port) +
                   "\r\nAuthorization: Bearer " + token +
@@ -143,6 +138,41 @@ TEST_F(RemoteControl, GarbageLeavesItServingAndShutdownStopsIt) {
 
     recorder->shutdown(*module);
     module = nullptr;
+    EXPECT_EQ(rawRequest(port, "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"), "<no connection>");
+}
+
+// Two clients that send a header byte now and then do not hold up close: the
+// module unloads the server library, which ends every connection at once.
+TEST_F(RemoteControl, CloseReturnsPromptlyWhileSlowClientsAreConnected) {
+    std::vector<std::thread> clients;
+    std::atomic<int> cut{0};
+    for (int i = 0; i < 2; ++i) {
+        clients.emplace_back([&] {
+            const int fd = connectLoopback(port);
+            const std::string request = "GET /api/status HTTP/1.1\r\nHost: localhost\r\nX: ";
+            for (std::size_t at = 0; at < 60; ++at) {
+                const char byte = request[std::min(at, request.size() - 1)];
+                if (send(fd, &byte, 1, MSG_NOSIGNAL) != 1) {
+                    ++cut;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            close(fd);
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto before = std::chrono::steady_clock::now();
+    recorder->shutdown(*module);
+    module = nullptr;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - before);
+    for (std::thread& t : clients)
+        t.join();
+    std::printf("close with two slow clients connected took %lld ms\n",
+                static_cast<long long>(took.count()));
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_EQ(cut, 2) << "the slow clients were not disconnected";
     EXPECT_EQ(rawRequest(port, "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"), "<no connection>");
 }
 

@@ -1,63 +1,66 @@
 // The reference server library on its own: loaded by path, given a command
-// object, and spoken to over HTTP on the loopback address.
+// object, and spoken to over HTTP on the loopback address; and its endpoint
+// run directly with small limits.
+#include "Endpoint.h"
+#include "HttpProbe.h"
+
 #include "plugin_api/remote_control.h"
 
 #include "platform/text.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <poll.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace platform::literals;
+using namespace brantic_test;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
+long residentKiB() {
+    std::ifstream in("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    in >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// Sends raw bytes and reads what comes back until the peer closes.
-std::string rawExchange(int port, const std::string& bytes, bool halfClose = true) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return "<no connection>";
+int openDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr)
+            ++count;
+        closedir(dir);
     }
-    timeval timeout{3, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (halfClose)
-        shutdown(fd, SHUT_WR);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        reply.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return reply;
+    return count;
+}
+
+// True when the peer has closed `fd` (or reset it); waits up to `ms`.
+bool closedByPeer(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
+        return false;
+    char c;
+    return recv(fd, &c, 1, MSG_DONTWAIT) <= 0;
+}
+
+std::string temporaryFolder(const std::string& name) {
+    std::string folder = testing::TempDir() + name + "-" + std::to_string(getpid());
+    mkdir(folder.c_str(), 0700);
+    return folder;
 }
 
 class CountingCommand final : public IrcCommand {
@@ -88,15 +91,21 @@ private:
 class OrvaneServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        port = freePort();
+        port = freeLoopbackPort();
         setenv("ORVANE_PORT", std::to_string(port).c_str(), 1);
         setenv("ORVANE_TOKEN", token.c_str(), 1);
+        folder = temporaryFolder("orvane");
+        tokenPath = folder + "/sub/token";
+        setenv("ORVANE_TOKEN_FILE", tokenPath.c_str(), 1);
     }
     void TearDown() override {
         unload();
         unsetenv("ORVANE_PORT");
         unsetenv("ORVANE_TOKEN");
         unsetenv("ORVANE_TOKEN_FILE");
+        std::remove(tokenPath.c_str());
+        rmdir((folder + "/sub").c_str());
+        rmdir(folder.c_str());
     }
 
     IrcNotify* load(const std::string& path = ORVANE_MODULE_FILE) {
@@ -115,25 +124,31 @@ protected:
         handle = nullptr;
         notify = nullptr;
     }
+    bool attach() {
+        if (load() == nullptr)
+            return false;
+        notify->attachcommand(2, &command);
+        return true;
+    }
 
-    httplib::Result get(const std::string& path, const std::string& bearer) {
-        httplib::Client client("127.0.0.1", port);
-        httplib::Headers headers;
-        if (!bearer.empty())
-            headers.emplace("Authorization", "Bearer " + bearer);
-        return client.Get(path, headers);
+    HttpReply get(const std::string& path, const std::string& bearer) {
+        return http(port, "GET", path, bearer);
     }
-    httplib::Result post(const std::string& path, const std::string& bearer,
-                         const std::string& body = {}, httplib::Headers extra = {}) {
-        httplib::Client client("127.0.0.1", port);
-        if (!bearer.empty())
-            extra.emplace("Authorization", "Bearer " + bearer);
-        return client.Post(path, extra, body, "application/json");
+    HttpReply post(const std::string& path, const std::string& bearer,
+                   const std::string& body = {}) {
+        return http(port, "POST", path, bearer, body);
     }
-    int status(const httplib::Result& r) { return r ? r->status : -1; }
+    std::string readToken() {
+        std::ifstream in(tokenPath);
+        std::string line;
+        std::getline(in, line);
+        return line;
+    }
 
     std::string token = "test-token-0123456789";
     int port = 0;
+    std::string folder;
+    std::string tokenPath;
     void* handle = nullptr;
     IrcNotify* notify = nullptr;
     CountingCommand command;
@@ -143,149 +158,238 @@ TEST_F(OrvaneServer, ServesNothingUntilTheCommandIsAttached) {
     ASSERT_NE(load(), nullptr);
     EXPECT_FALSE(get("/api/status", token));
     notify->attachcommand(2, &command);
-    EXPECT_EQ(status(get("/api/status", token)), 200);
+    EXPECT_EQ(get("/api/status", token).status, 200);
+    struct stat info {};
+    EXPECT_NE(stat(tokenPath.c_str(), &info), 0) << "ORVANE_TOKEN leaves the token file alone";
 }
 
 TEST_F(OrvaneServer, StatusReflectsWhatTheModuleTold) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
+    ASSERT_TRUE(attach());
     notify->setstate(3);
     notify->settime(12.5, 0);
     notify->setfilepath((std::string("/data/") + "Запись"_w + "/run.kova").c_str());
-    auto r = get("/api/status", token);
-    ASSERT_EQ(status(r), 200);
-    EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
-    const auto json = nlohmann::json::parse(r->body);
+    const HttpReply r = get("/api/status", token);
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(r.header("Content-Type"), "application/json");
+    EXPECT_EQ(r.header("Cache-Control"), "no-store");
+    const auto json = nlohmann::json::parse(r.body);
     EXPECT_EQ(json["state"], 3);
     EXPECT_EQ(json["stateText"], "recording");
     EXPECT_EQ(json["time"], 12.5);
     EXPECT_EQ(json["file"], "/data/Запись/run.kova");
     notify->setstate(1);
-    EXPECT_EQ(nlohmann::json::parse(get("/api/status", token)->body)["state"], 1);
+    EXPECT_EQ(nlohmann::json::parse(get("/api/status", token).body)["state"], 1);
 }
 
+// Commands come as curl sends them: no body and no Content-Length; the scheme
+// name of the token in any case.
 TEST_F(OrvaneServer, StartAndStopReachTheCommandFromTheServerThread) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
-    auto r = post("/api/start", token);
-    ASSERT_EQ(status(r), 200);
-    EXPECT_EQ(nlohmann::json::parse(r->body)["ok"], true);
+    ASSERT_TRUE(attach());
+    const HttpReply r = post("/api/start", token);
+    ASSERT_EQ(r.status, 200) << r.head;
+    EXPECT_EQ(nlohmann::json::parse(r.body)["ok"], true);
     EXPECT_EQ(command.starts, 1);
     {
         const std::lock_guard<std::mutex> lock(command.mutex);
         EXPECT_NE(command.caller, std::this_thread::get_id());
     }
-    EXPECT_EQ(status(post("/api/stop", token, "{}")), 200);
+    EXPECT_EQ(post("/api/stop", token, "{}").status, 200);
     EXPECT_EQ(command.stops, 1);
+    for (const char* scheme : {"bearer", "BEARER", "Bearer  "}) {
+        const HttpReply lower = http(port, "POST", "/api/start", {}, {},
+                                     {{"Authorization", std::string(scheme) + " " + token}});
+        EXPECT_EQ(lower.status, 200) << scheme;
+    }
+    EXPECT_EQ(command.starts, 4);
 }
 
 TEST_F(OrvaneServer, RequestsWithoutTheRightTokenChangeNothing) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
+    ASSERT_TRUE(attach());
     for (const std::string& bad :
          {std::string(), std::string("wrong"), token + "x", token.substr(1), std::string(" ")}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(status(post("/api/start", bad)), 401);
-        EXPECT_EQ(status(post("/api/stop", bad)), 401);
-        EXPECT_EQ(status(get("/api/status", bad)), 401);
+        EXPECT_EQ(post("/api/start", bad).status, 401);
+        EXPECT_EQ(post("/api/stop", bad).status, 401);
+        EXPECT_EQ(get("/api/status", bad).status, 401);
     }
-    // Another scheme with the right token is refused too.
-    httplib::Client client("127.0.0.1", port);
-    EXPECT_EQ(status(client.Post("/api/start", {{"Authorization", "Basic " + token}}, "", "")),
-              401);
+    for (const std::string& value : {"Basic " + token, "Bearer" + token, token})
+        EXPECT_EQ(http(port, "POST", "/api/start", {}, {}, {{"Authorization", value}}).status, 401)
+            << value;
     EXPECT_EQ(command.starts + command.stops, 0);
 }
 
 TEST_F(OrvaneServer, ForeignHostHeaderIsRefused) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
+    ASSERT_TRUE(attach());
     const std::string p = std::to_string(port);
+    auto startWithHost = [&](const std::string& host) {
+        return parseReply(rawRequest(port, "POST /api/start HTTP/1.1\r\nHost: " + host +
+                                               "\r\nAuthorization: Bearer " + token +
+                                               "\r\nConnection: close\r\n\r\n"));
+    };
     for (const std::string& host :
          std::vector<std::string>{"attacker.example:" + p, "attacker.example", "127.0.0.2:" + p,
                                   "127.0.0.1:1", "localhost.attacker.example:" + p, ""}) {
         SCOPED_TRACE(host);
-        const std::string reply =
-            rawExchange(port,
-                        "POST /api/start HTTP/1.1\r\nHost: " + host + "\r\nAuthorization: Bearer " +
-                            token + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
-                        false);
-        EXPECT_EQ(reply.rfind("HTTP/1.1 403", 0), 0u) << reply;
+        EXPECT_EQ(startWithHost(host).status, 403);
     }
     EXPECT_EQ(command.starts, 0);
     for (const std::string& host :
-         std::vector<std::string>{"localhost:" + p, "LocalHost", "127.0.0.1:" + p}) {
-        const std::string reply =
-            rawExchange(port,
-                        "POST /api/start HTTP/1.1\r\nHost: " + host + "\r\nAuthorization: Bearer " +
-                            token + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
-                        false);
-        EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
-    }
+         std::vector<std::string>{"localhost:" + p, "LocalHost", "127.0.0.1:" + p})
+        EXPECT_EQ(startWithHost(host).status, 200) << host;
     EXPECT_EQ(command.starts, 3);
 }
 
 TEST_F(OrvaneServer, BadRequestsAreAnsweredAndLeaveItServing) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
-    EXPECT_EQ(status(get("/api/nothing", token)), 404);
-    EXPECT_EQ(status(get("/index.html", token)), 404);
-    EXPECT_EQ(status(get("/api/start", token)), 405);
-    EXPECT_EQ(status(post("/api/start", token, "{not json")), 400);
-    EXPECT_EQ(status(post("/api/start", token, "[1,2]")), 400);
-    EXPECT_EQ(status(post("/api/start", token, std::string(10000, '{'))), 413);
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(get("/api/nothing", token).status, 404);
+    EXPECT_EQ(get("/index.html", token).status, 404);
+    const HttpReply wrongMethod = get("/api/start", token);
+    EXPECT_EQ(wrongMethod.status, 405);
+    EXPECT_EQ(wrongMethod.header("Allow"), "POST");
+    EXPECT_EQ(post("/api/start", token, "{not json").status, 400);
+    EXPECT_EQ(post("/api/start", token, "[1,2]").status, 400);
+    EXPECT_EQ(post("/api/start", token, std::string(10000, '{')).status, 413);
     EXPECT_EQ(command.starts, 0);
 
     for (const std::string& junk :
          {std::string("\x16\x03\x01\x02\x00garbage", 13), std::string("GET\r\n\r\n"),
           std::string("GET /api/status HTTP/1.1\r\nHost: localhost\r\n") + std::string(20000, 'X') +
               "\r\n\r\n",
-          "GET /" + std::string(10000, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
+          "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
           std::string("POST /api/start HTTP/1.1\r\nHost: localhost\r\nContent-Length: "
                       "99999999999999999999\r\n\r\n"),
           std::string("POST /api/start HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: "
                       "chunked\r\nAuthorization: Bearer ") +
               token + "\r\n\r\nzz\r\n"}) {
-        rawExchange(port, junk);
+        rawRequest(port, junk, true);
     }
     EXPECT_EQ(command.starts, 0);
-    EXPECT_EQ(status(get("/api/status", token)), 200);
+    EXPECT_EQ(get("/api/status", token).status, 200);
 }
 
 TEST_F(OrvaneServer, PageNeedsNoTokenAndCarriesTheButtons) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
-    auto r = get("/", "");
-    ASSERT_EQ(status(r), 200);
-    EXPECT_NE(r->body.find("id=\"start\""), std::string::npos);
-    EXPECT_NE(r->body.find("id=\"stop\""), std::string::npos);
-    EXPECT_NE(r->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+    ASSERT_TRUE(attach());
+    const HttpReply r = get("/", "");
+    ASSERT_EQ(r.status, 200);
+    EXPECT_NE(r.body.find("id=\"start\""), std::string::npos);
+    EXPECT_NE(r.body.find("id=\"stop\""), std::string::npos);
+    EXPECT_NE(r.header("Content-Security-Policy").find("frame-ancestors 'none'"),
               std::string::npos);
 }
 
-TEST_F(OrvaneServer, RandomTokenIsWrittenForTheUserOnly) {
-    unsetenv("ORVANE_TOKEN");
-    const std::string folder = testing::TempDir() + "orvane-token-" + std::to_string(getpid());
-    const std::string file = folder + "/sub/token";
-    setenv("ORVANE_TOKEN_FILE", file.c_str(), 1);
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
-    std::ifstream in(file);
-    std::string written;
-    std::getline(in, written);
-    EXPECT_EQ(written.size(), 48u);
-    struct stat info {};
-    ASSERT_EQ(stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(status(post("/api/start", written)), 200);
-    EXPECT_EQ(status(post("/api/start", token)), 401);
-    EXPECT_EQ(command.starts, 1);
-    unload();
-    std::remove(file.c_str());
-    rmdir((folder + "/sub").c_str());
-    rmdir(folder.c_str());
+// A body larger than the limit is refused before it is read, whatever the
+// client claims it will still send; one of unknown length (chunked) must
+// declare its length instead.
+TEST_F(OrvaneServer, OversizedBodiesAreRefusedUnread) {
+    ASSERT_TRUE(attach());
+    const std::string head = "POST /api/start HTTP/1.1\r\nHost: localhost\r\n";
+    const std::string auth = "Authorization: Bearer " + token + "\r\n";
+    auto exchange = [&](const std::string& bytes) {
+        const int fd = connectLoopback(port);
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const Clock::time_point sent = Clock::now();
+        const HttpReply reply = parseReply(readAll(fd));
+        close(fd);
+        EXPECT_LT(Clock::now() - sent, std::chrono::seconds(2));
+        return reply;
+    };
+    const std::string chunk = "2000\r\n" + std::string(0x2000, ' ');
+    EXPECT_EQ(exchange(head + "Transfer-Encoding: chunked\r\n\r\n" + chunk).status, 401);
+    EXPECT_EQ(exchange(head + auth + "Transfer-Encoding: chunked\r\n\r\n" + chunk).status, 411);
+    EXPECT_EQ(exchange(head + auth + "Content-Length: 200000000\r\n\r\n{").status, 413);
+    EXPECT_EQ(command.starts, 0);
+    EXPECT_EQ(get("/api/status", token).status, 200);
 }
 
-TEST_F(OrvaneServer, PortInUseIsReportedAndNothingBreaks) {
+// 50 MB of header lines without a token: the server gives up on the request at
+// its memory limit and keeps nothing of it.
+TEST_F(OrvaneServer, HeaderFloodIsCutAtTheMemoryLimit) {
+    ASSERT_TRUE(attach());
+    ASSERT_EQ(get("/api/status", token).status, 200);
+    const long before = residentKiB();
+    std::string lines;
+    while (lines.size() < 64 * 1024)
+        lines += "X-Filler: " + std::string(80, 'f') + "\r\n";
+    std::size_t sent = 0;
+    for (int connection = 0; connection < 4; ++connection) {
+        const int fd = connectLoopback(port);
+        ASSERT_GE(fd, 0);
+        const std::string start = "GET /api/status HTTP/1.1\r\nHost: localhost\r\n";
+        send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+        for (std::size_t i = 0; i < 200; ++i) {
+            const ssize_t n = send(fd, lines.data(), lines.size(), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    }
+    const long grown = residentKiB() - before;
+    std::printf("header flood: %zu bytes taken by the socket before the server cut it; resident "
+                "memory grew by %ld KiB\n",
+                sent, grown);
+    EXPECT_LT(sent, 4u * 200 * lines.size()) << "no connection was cut";
+    EXPECT_LT(grown, 10 * 1024);
+    EXPECT_EQ(get("/api/status", token).status, 200);
+}
+
+// Idle connections hold no one up: the one that waited longest makes room, and
+// the process's descriptors stay bounded.
+TEST_F(OrvaneServer, IdleConnectionsDoNotLockOthersOut) {
+    ASSERT_TRUE(attach());
+    const int before = openDescriptors();
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectLoopback(port);
+        if (fd >= 0)
+            idle.push_back(fd);
+    }
+    const Clock::time_point asked = Clock::now();
+    const HttpReply r = get("/api/status", token);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
+    const int serverSide = openDescriptors() - before - static_cast<int>(idle.size());
+    std::printf("with %zu idle connections: answered in %lld ms; the server holds %d descriptors\n",
+                idle.size(), static_cast<long long>(took.count()), serverSide);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_LE(serverSide, 70);
+    for (int fd : idle)
+        close(fd);
+}
+
+// A token made at random is kept for the user only and reused by the next
+// start; an instance that cannot listen leaves the file alone.
+TEST_F(OrvaneServer, RandomTokenIsKeptForTheUserOnlyAndReused) {
+    unsetenv("ORVANE_TOKEN");
+    ASSERT_TRUE(attach());
+    const std::string written = readToken();
+    EXPECT_EQ(written.size(), 48u);
+    struct stat info {};
+    ASSERT_EQ(stat(tokenPath.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(post("/api/start", written).status, 200);
+    EXPECT_EQ(post("/api/start", token).status, 401);
+    unload();
+
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(readToken(), written) << "a new start keeps the token";
+    EXPECT_EQ(post("/api/start", written).status, 200);
+    unload();
+
+    // A file that others may read is not trusted: the endpoint stays off and
+    // the file is left as it is.
+    chmod(tokenPath.c_str(), 0644);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(attach());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("chmod 600"), std::string::npos) << said;
+    EXPECT_FALSE(get("/api/status", written));
+    EXPECT_EQ(readToken(), written);
+    EXPECT_EQ(command.starts, 2);
+}
+
+TEST_F(OrvaneServer, PortInUseIsReportedAndWritesNothing) {
+    unsetenv("ORVANE_TOKEN");
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -300,50 +404,174 @@ TEST_F(OrvaneServer, PortInUseIsReportedAndNothingBreaks) {
     EXPECT_NE(said.find(std::to_string(port)), std::string::npos) << said;
     EXPECT_TRUE(notify->setstate(2));
     EXPECT_TRUE(notify->settime(1.0, 0));
+    struct stat info {};
+    EXPECT_NE(stat(tokenPath.c_str(), &info), 0) << "the token file was written";
     close(fd);
 }
 
 TEST_F(OrvaneServer, InvalidPortSettingFallsBackToTheFileBesideTheLibrary) {
     // A copy of the library in a folder with its settings file.
-    const std::string folder = testing::TempDir() + "orvane-conf-" + std::to_string(getpid());
-    mkdir(folder.c_str(), 0700);
+    const std::string conf = temporaryFolder("orvane-conf");
     {
         std::ifstream src(ORVANE_MODULE_FILE, std::ios::binary);
-        std::ofstream dst(folder + "/Orvane.so", std::ios::binary);
+        std::ofstream dst(conf + "/Orvane.so", std::ios::binary);
         dst << src.rdbuf();
     }
     {
-        std::ofstream conf(folder + "/Orvane.conf");
-        conf << "# control endpoint\nport = " << port << "\n";
+        std::ofstream out(conf + "/Orvane.conf");
+        out << "# control endpoint\nport = " << port << "\n";
     }
     setenv("ORVANE_PORT", "not-a-port", 1);
     testing::internal::CaptureStderr();
-    ASSERT_NE(load(folder + "/Orvane.so"), nullptr);
+    ASSERT_NE(load(conf + "/Orvane.so"), nullptr);
     notify->attachcommand(2, &command);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("not-a-port"), std::string::npos);
-    EXPECT_EQ(status(get("/api/status", token)), 200);
+    EXPECT_EQ(get("/api/status", token).status, 200);
     unload();
-    std::remove((folder + "/Orvane.so").c_str());
-    std::remove((folder + "/Orvane.conf").c_str());
-    rmdir(folder.c_str());
+    std::remove((conf + "/Orvane.so").c_str());
+    std::remove((conf + "/Orvane.conf").c_str());
+    rmdir(conf.c_str());
 }
 
 TEST_F(OrvaneServer, DetachOrUnloadStopsTheServer) {
-    ASSERT_NE(load(), nullptr);
-    notify->attachcommand(2, &command);
-    ASSERT_EQ(status(get("/api/status", token)), 200);
+    ASSERT_TRUE(attach());
+    ASSERT_EQ(get("/api/status", token).status, 200);
     notify->attachcommand(2, nullptr);
     EXPECT_FALSE(get("/api/status", token));
     notify->attachcommand(2, &command);
-    ASSERT_EQ(status(get("/api/status", token)), 200);
+    ASSERT_EQ(get("/api/status", token).status, 200);
     // A client keeps its connection open while the library goes away.
-    httplib::Client keeper("127.0.0.1", port);
-    keeper.set_keep_alive(true);
-    ASSERT_TRUE(keeper.Get("/api/status", {{"Authorization", "Bearer " + token}}));
+    const int keeper = connectLoopback(port);
+    const std::string request = "GET /api/status HTTP/1.1\r\nHost: localhost\r\nAuthorization: "
+                                "Bearer " +
+                                token + "\r\n\r\n";
+    send(keeper, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ASSERT_GT(recv(keeper, buffer, sizeof buffer, 0), 0);
     unload();
-    EXPECT_FALSE(get("/api/status", token));
-    EXPECT_EQ(rawExchange(port, "GET / HTTP/1.1\r\n\r\n"), "<no connection>");
+    EXPECT_TRUE(closedByPeer(keeper, 1000));
+    close(keeper);
+    EXPECT_EQ(rawRequest(port, "GET / HTTP/1.1\r\n\r\n"), "<no connection>");
+}
+
+// The README's commands, run by curl exactly as printed (the port aside), with
+// a home folder of the test's own.
+TEST_F(OrvaneServer, ReadmeCommandsWorkAsPrinted) {
+    std::ifstream readme(README_FILE);
+    std::string line;
+    std::string commands;
+    int curls = 0;
+    while (std::getline(readme, line)) {
+        if (line.rfind("    T=", 0) != 0 && line.rfind("    curl ", 0) != 0)
+            continue;
+        curls += line.find("curl ") != std::string::npos;
+        for (std::string::size_type at; (at = line.find(":8765")) != std::string::npos;)
+            line.replace(at, 5, ":" + std::to_string(port));
+        commands += line.substr(4) + "\necho\n";
+    }
+    ASSERT_EQ(curls, 3) << "the README's remote-control commands were not found";
+
+    const std::string home = temporaryFolder("orvane-home");
+    std::ofstream(home + "/.curlrc") << "max-time = 5\nnoproxy = *\n";
+    unsetenv("ORVANE_TOKEN");
+    unsetenv("ORVANE_TOKEN_FILE");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    ASSERT_TRUE(attach());
+
+    const std::string script = home + "/commands.sh";
+    std::ofstream(script) << "unset CURL_HOME XDG_CONFIG_HOME\n" << commands;
+    FILE* run = popen(("timeout 30 bash " + script + " 2>" + home + "/errors.txt").c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    std::string output;
+    char buffer[512];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, run)) > 0;)
+        output.append(buffer, n);
+    const int status = pclose(run);
+    setenv("HOME", savedHome.c_str(), 1);
+    unload();
+
+    std::istringstream lines(output);
+    std::vector<nlohmann::json> answers;
+    while (std::getline(lines, line))
+        if (!line.empty())
+            answers.push_back(nlohmann::json::parse(line, nullptr, false));
+    std::ifstream errorsFile(home + "/errors.txt");
+    const std::string errors((std::istreambuf_iterator<char>(errorsFile)),
+                             std::istreambuf_iterator<char>());
+    output += errors;
+    EXPECT_EQ(status, 0) << output;
+    ASSERT_EQ(answers.size(), 3u) << output;
+    EXPECT_EQ(answers[0]["stateText"], "unknown") << output;
+    EXPECT_EQ(answers[1]["command"], "start") << output;
+    EXPECT_EQ(answers[2]["command"], "stop") << output;
+    EXPECT_EQ(command.starts, 1);
+    EXPECT_EQ(command.stops, 1);
+    for (const char* name : {"/.config/orvane/token", "/.curlrc", "/commands.sh", "/errors.txt"})
+        std::remove((home + name).c_str());
+    rmdir((home + "/.config/orvane").c_str());
+    rmdir((home + "/.config").c_str());
+    rmdir(home.c_str());
+}
+
+// The endpoint with limits small enough to watch them work.
+class SmallEndpoint : public ::testing::Test {
+protected:
+    void serve(orvane::EndpointLimits limits) {
+        std::string error;
+        ASSERT_TRUE(endpoint.listen(0, error)) << error;
+        orvane::EndpointHooks hooks;
+        hooks.status = [] { return std::string("{}"); };
+        hooks.start = [] { return true; };
+        hooks.stop = [] { return true; };
+        ASSERT_TRUE(endpoint.serve("t0ken", hooks, error, limits)) << error;
+    }
+    orvane::Endpoint endpoint;
+};
+
+// A client that sends one byte now and then is cut at the deadline counted
+// from its connection, while others are served meanwhile.
+TEST_F(SmallEndpoint, SlowRequestIsCutAtItsDeadline) {
+    orvane::EndpointLimits limits;
+    limits.deadline = std::chrono::milliseconds(300);
+    serve(limits);
+    const int slow = connectLoopback(endpoint.port());
+    const Clock::time_point opened = Clock::now();
+    const std::string request = "GET /api/status HTTP/1.1\r\nHost: localhost\r\n";
+    bool cut = false;
+    for (std::size_t i = 0; i < request.size() && !cut; ++i) {
+        send(slow, &request[i], 1, MSG_NOSIGNAL);
+        cut = closedByPeer(slow, 50);
+        if (i == 1) {
+            EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", "t0ken").status, 200);
+        }
+    }
+    const auto lived = Clock::now() - opened;
+    close(slow);
+    EXPECT_TRUE(cut);
+    EXPECT_GE(lived, std::chrono::milliseconds(300));
+    EXPECT_LT(lived, std::chrono::milliseconds(1500));
+}
+
+TEST_F(SmallEndpoint, LongestWaitingConnectionMakesRoom) {
+    orvane::EndpointLimits limits;
+    limits.connections = 4;
+    serve(limits);
+    std::vector<int> idle;
+    for (int i = 0; i < 10; ++i) {
+        idle.push_back(connectLoopback(endpoint.port()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", "t0ken").status, 200);
+    int open = 0;
+    for (int fd : idle) {
+        open += closedByPeer(fd, 100) ? 0 : 1;
+        close(fd);
+    }
+    EXPECT_LE(open, 4);
 }
 
 } // namespace

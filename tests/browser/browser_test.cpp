@@ -1,6 +1,6 @@
 // In a real browser: the reference host runs Brantic with the real server
-// library; headless Chromium opens the control page, waits for the status line
-// and presses Start; the host must then have received command 1.
+// library; headless Chromium opens the control page, is given the token
+// through the page, presses Start and Stop and sees the state follow.
 #include "../brantic/HttpProbe.h"
 
 #include "host/host.h"
@@ -17,7 +17,7 @@ extern char** environ;
 
 namespace {
 
-TEST(Browser, PressingStartReachesTheHost) {
+TEST(Browser, TokenStartAndStopThroughThePage) {
     struct stat info {};
     ASSERT_EQ(stat("/usr/bin/chromium", &info), 0) << "chromium is missing: run scripts/bootstrap";
     ASSERT_EQ(stat(BROWSER_DIR "/node_modules/playwright-core", &info), 0)
@@ -40,16 +40,16 @@ TEST(Browser, PressingStartReachesTheHost) {
     });
     host::LoadedModule* module = recorder.open(std::string(MODULE_DIR) + "/Brantic.so");
     ASSERT_NE(module, nullptr) << recorder.lastError();
-    recorder.startRecorder(1); // the page must show state 3
+    recorder.setCurrentFile(u"/data/recordings/", u"Run1");
     {
         const std::lock_guard<std::mutex> lock(mutex);
         commands.clear();
     }
 
-    const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
-    const std::string script = BROWSER_DIR "/press_start.mjs";
+    const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/";
+    const std::string script = BROWSER_DIR "/control_page.mjs";
     const std::string shot = SCREENSHOT_FILE;
-    std::vector<std::string> args = {"node", script, address, "3", shot};
+    std::vector<std::string> args = {"node", script, address, token, shot};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -58,7 +58,8 @@ TEST(Browser, PressingStartReachesTheHost) {
     ASSERT_EQ(posix_spawnp(&child, "node", nullptr, nullptr, argv.data(), environ), 0);
 
     // The host's thread keeps serving while the browser works: commands from
-    // the server's thread are carried out here.
+    // the server's thread are carried out here, and the time goes out as the
+    // recorder runs.
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     for (;;) {
@@ -71,13 +72,15 @@ TEST(Browser, PressingStartReachesTheHost) {
             FAIL() << "the browser did not finish";
         }
         recorder.processPending();
+        if (recorder.running())
+            recorder.updateData();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     recorder.processPending();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(commands, (std::vector<std::string>{"1, Brantic"}));
+    EXPECT_EQ(commands, (std::vector<std::string>{"1, Brantic", "3, Brantic"}));
 }
 
 } // namespace

@@ -77,15 +77,16 @@ public:
             rebuild();
             return true;
         case PN_RCSTART:
-            for (Bound& b : bound_) {
-                std::vector<float> block(static_cast<std::size_t>(b.blockLength));
-                for (std::size_t k = 0; k < block.size(); ++k)
-                    block[k] = static_cast<float>(k) + static_cast<float>(pushed_);
-                b.channel->putdata(block.data(), -1);
-                ++pushed_;
-            }
+            running_ = true;
+            pushBlocks();
+            return true;
+        case PN_UPDATEDATA:
+            // HOST_PROBE_STREAM set: a block per channel at every update.
+            if (running_ && std::getenv("HOST_PROBE_STREAM") != nullptr)
+                pushBlocks();
             return true;
         case PN_RCSTOP:
+            running_ = false;
             return true;
         case PN_GETDATA:
             return getData(reinterpret_cast<DataRequest*>(param));
@@ -100,6 +101,16 @@ public:
         }
     }
     const char* RECAPI getname() override { return "Зонд"_w; }
+
+    void pushBlocks() {
+        for (Bound& b : bound_) {
+            std::vector<float> block(static_cast<std::size_t>(b.blockLength));
+            for (std::size_t k = 0; k < block.size(); ++k)
+                block[k] = static_cast<float>(k) + static_cast<float>(pushed_);
+            b.channel->putdata(block.data(), -1);
+            ++pushed_;
+        }
+    }
 
     bool RECAPI getproperty(std::uint32_t id, VARIANT& value) override {
         platform::VariantClear(&value);
@@ -248,6 +259,7 @@ private:
     std::vector<Bound> bound_;
     std::vector<std::string> names_;
     std::int32_t pushed_ = 0;
+    bool running_ = false;
     std::string currentFile_;
 };
 

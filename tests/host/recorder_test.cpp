@@ -2,6 +2,7 @@
 // headless program, and the window under the offscreen platform.
 #include "analysis.h"
 #include "mainwindow.h"
+#include "program.h"
 #include "recording.h"
 #include "session.h"
 
@@ -9,21 +10,28 @@
 #include "platform/text.h"
 #include "platform/ticks.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <sstream>
 
 using namespace platform::literals;
 
@@ -158,7 +166,12 @@ TEST(RecorderSession, StartRecordsEveryBlockAndNamesTheCurrentFile) {
     recorder::RecordedRun run;
     std::string error;
     ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    EXPECT_EQ(run.status, "complete");
     ASSERT_EQ(run.channels.size(), 2u);
+    // The same channels give the same file names in every run.
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("rec/run/00-Probe_A.wav")));
+    EXPECT_EQ(run.channels[0].files, std::vector<std::string>{"00-Probe_A.wav"});
+    EXPECT_EQ(run.channels[1].files, std::vector<std::string>{"01-Канал_Б.wav"});
     for (std::size_t i = 0; i < 2; ++i) {
         const host::HostChannel* c = s.host().channels()[i];
         EXPECT_EQ(run.channels[i].name, host::utf8(c->name().c_str()));
@@ -172,7 +185,9 @@ TEST(RecorderSession, StartRecordsEveryBlockAndNamesTheCurrentFile) {
 TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
     QTemporaryDir dir;
     auto o = options(dir, {"HostProbe"});
-    o.opener = [](const std::string&) { return std::fopen("/dev/full", "wb"); };
+    o.opener = [](const std::string&, std::string& error) {
+        return recorder::openByteFile("/dev/full", error);
+    };
     std::vector<std::string> failures;
     recorder::Session s(o);
     s.setMessageHandler([&](const host::LogMessage& m) {
@@ -183,8 +198,9 @@ TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
     s.start();
     s.host().modules()[0]->plugin()->notify(PN_RCSTART, 0); // more blocks
     s.stop();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_NE(failures[0].find("the run goes on"), std::string::npos);
+    ASSERT_EQ(failures.size(), 2u); // once for each channel's file
+    EXPECT_NE(failures[0].find("No space left on device"), std::string::npos) << failures[0];
+    EXPECT_NE(failures[1].find("the run goes on"), std::string::npos);
     EXPECT_TRUE(s.recording()->failed());
     EXPECT_EQ(s.host().channels()[0]->stats().blocks, 2u); // still counted and shown
     const auto rows = s.summary();
@@ -195,9 +211,9 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
     QTemporaryDir dir;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
+    env.insert("DISPLAY", ":93"); // no server behind it: headless, not an abort
     env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM"); // no display: headless by itself
+    env.remove("QT_QPA_PLATFORM");
     p.setProcessEnvironment(env);
     p.start(QString::fromStdString(kModules + "/recorder"),
             {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot",
@@ -205,19 +221,159 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     const QString err = QString::fromUtf8(p.readAllStandardError());
-    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains("no display server answers at DISPLAY=:93")) << err.toStdString();
     EXPECT_TRUE(out.contains("Recorder ran")) << out.toStdString();
     EXPECT_TRUE(out.contains("Канал Б"));
     EXPECT_TRUE(out.contains("Pull Probe A (HostProbe, 3 values):\n0\t0\n1\t0.5\n2\t1\n"));
-    EXPECT_TRUE(err.contains("Missing.so")) << err.toStdString();
+    EXPECT_TRUE(out.contains("(complete)"));
+    // A module asked for did not start: the run went on, the status tells.
+    EXPECT_TRUE(err.contains("recorder: cannot load") && err.contains("Missing.so"))
+        << err.toStdString();
+    EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("rec/t/t.kova")));
     const std::string plot = dir.filePath("plots/00-Probe_A.png").toStdString();
     EXPECT_GT(inkedPixels(plot), 200);
+}
 
-    QProcess bad;
-    bad.start(QString::fromStdString(kModules + "/recorder"), {"--headless", "--pull", "x"});
-    ASSERT_TRUE(bad.waitForFinished(60000));
-    EXPECT_EQ(bad.exitCode(), 2);
+// Each run stops before any module starts: what was asked for cannot happen.
+TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("file");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a configuration\n");
+    f.close();
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--config", dir.filePath("missing.res")}, 1, "No such file or directory"},
+        {{"--config", file}, 1, "is not an emulator configuration"},
+        {{"--dir", file + "/rec"}, 1, "Not a directory"},
+        {{"--no-record", "--plot", file + "/plots"}, 1, "Not a directory"},
+        {{"--seconds", "inf"}, 2, "not a finite number"},
+        {{"--window", "--quit"}, 2, "--quit needs --seconds"},
+        {{"--headless", "--screenshot", "x.png"}, 2, "--screenshot needs the window"},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start(QString::fromStdString(kModules + "/recorder"),
+                c.arguments + QStringList{"HostProbe"});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), c.status) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(err.contains(c.reason)) << err.toStdString();
+        EXPECT_FALSE(err.contains("HostProbe started")) << c.arguments.join(' ').toStdString();
+    }
+}
+
+// A run killed outright leaves files that read back as they are and a
+// manifest that says the run never ended; a run ended by SIGTERM says
+// interrupted and exits with 128 + 15.
+TEST(RecorderProgram, KilledAndTerminatedRunsLeaveTruthfulFiles) {
+    for (const bool kill : {true, false}) {
+        QTemporaryDir dir;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOST_PROBE_STREAM", "1");
+        p.setProcessEnvironment(env);
+        p.start(QString::fromStdString(kModules + "/recorder"),
+                {"--seconds", "60", "--update-ms", "10", "--dir", dir.filePath("rec"), "--name",
+                 "k", "HostProbe"});
+        const std::string folder = dir.filePath("rec/k").toStdString();
+        const QString wav = dir.filePath("rec/k/00-Probe_A.wav");
+        for (int i = 0; i < 400 && QFileInfo(wav).size() < 20000; ++i)
+            p.waitForFinished(25);
+        ASSERT_GE(QFileInfo(wav).size(), 20000) << kill;
+        recorder::RecordedRun run;
+        std::string error;
+        ASSERT_TRUE(recorder::readManifest(folder + "/k.kova", run, error)) << error;
+        EXPECT_EQ(run.status, "recording");
+        if (kill)
+            p.kill();
+        else
+            p.terminate();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_TRUE(recorder::readManifest(folder + "/k.kova", run, error)) << error;
+        EXPECT_EQ(run.status, kill ? "recording" : "interrupted");
+        if (!kill) {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
+        }
+        std::vector<float> samples;
+        recorder::WavInfo info;
+        ASSERT_TRUE(recorder::readWavInfo(wav.toStdString(), info, error)) << error;
+        ASSERT_TRUE(recorder::readWavSamples(wav.toStdString(), samples, nullptr, error)) << error;
+        EXPECT_EQ(samples.size(), info.frames);
+        EXPECT_EQ(info.frames % 100, 0u); // whole blocks
+        // Nothing lies beyond what the header declares.
+        EXPECT_LE(QFileInfo(wav).size() - static_cast<qint64>(info.frames) * 4, 200);
+        for (std::size_t k = 0; k < samples.size(); k += 100)
+            ASSERT_EQ(samples[k + 99] - samples[k], 99.0f) << k;
+    }
+}
+
+// Ctrl+C while modal dialogs are open (one inside the other, as a module's
+// question over its dialog): they end, the modules' windows close, and then
+// the run stops and each module gets canclose and close, in that order.
+TEST(RecorderProgram, ASignalDuringModalDialogsClosesEverythingInOrder) {
+    QTemporaryDir dir;
+    recorder::ProgramOptions o;
+    o.window = true;
+    o.seconds = 60;
+    o.trace = true;
+    o.session = options(dir, {"HostProbe"});
+    o.session.keepSamples = false;
+    std::ostringstream out, err;
+    recorder::Program program(o, out, err);
+
+    // Stands for a module's own window; closing it is where a module saves.
+    struct ModuleWindow : QWidget {
+        std::ostringstream* log = nullptr;
+        void closeEvent(QCloseEvent* event) override {
+            *log << "module window closed\n";
+            event->accept();
+        }
+    } moduleWindow;
+    moduleWindow.log = &err;
+    moduleWindow.show();
+
+    std::vector<std::string> ended;
+    QTimer::singleShot(100, [&] {
+        QDialog dialog(&moduleWindow);
+        QTimer::singleShot(50, [&] {
+            QTimer::singleShot(100, [] { std::raise(SIGINT); });
+            QMessageBox::question(&dialog, "Q", "Delete?");
+            ended.push_back("question");
+        });
+        dialog.exec();
+        ended.push_back("dialog");
+    });
+    EXPECT_EQ(program.exec(), 128 + SIGINT);
+    EXPECT_EQ(ended, (std::vector<std::string>{"question", "dialog"}));
+    EXPECT_EQ(program.session()->host().modules()[0]->stage(), host::Stage::Destroyed);
+    const std::string log = err.str();
+    const auto window = log.find("module window closed");
+    const auto stop = log.find("notify(" + std::to_string(PN_RCSTOP) + ",");
+    const auto canclose = log.find("canclose()");
+    const auto close = log.find("<- close()");
+    ASSERT_NE(window, std::string::npos) << log;
+    ASSERT_NE(stop, std::string::npos) << log;
+    EXPECT_LT(window, stop);
+    EXPECT_LT(stop, canclose);
+    EXPECT_LT(canclose, close);
+    EXPECT_NE(close, std::string::npos);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(dir.filePath("rec/run/run.kova").toStdString(), run, error))
+        << error;
+    EXPECT_EQ(run.status, "interrupted");
 }
 
 TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
@@ -232,11 +388,12 @@ TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
     std::vector<std::string> names;
     for (const host::HostChannel* c : channels)
         names.push_back(host::utf8(c->name().c_str()));
-    EXPECT_EQ(names, (std::vector<std::string>{"Уровень 5", "Sine 1 kHz", "Пила", "Noise",
-                                               "Сумма трёх", "Температура"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Уровень 5 @ 1 Гц", "Sine 5 Hz @ 1 kHz",
+                                        "Пила ±50, 0.5 Гц @ 250 Гц", "Noise -1..1 @ 216 kHz",
+                                        "Сумма трёх @ 8 кГц", "Температура 20..30 @ 10 Гц"}));
     s.start();
     runFor(2500);
-    const std::uint64_t lastBlock = s.lastBlockTicks();
     s.stop();
     const std::uint64_t start = s.host().startTicks();
     const double seconds = s.runSeconds();
@@ -251,11 +408,17 @@ TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
         // than fell due by the last generation step, less one partly filled block.
         EXPECT_EQ(got % static_cast<std::uint64_t>(c->blockLength()), 0u) << name;
         EXPECT_LE(got, recorder::samplesDue(c->frequency(), seconds) + 1) << name;
-        const double byLastStep = static_cast<double>(lastBlock - start) / 1000.0;
+        // By the time of this channel's own last block: a step computes the
+        // channels one after the other, a fast one taking a while.
+        const double byLastStep =
+            static_cast<double>(std::max(s.lastBlockTicks(c), start) - start) / 1000.0;
         const std::uint64_t dueThen = recorder::samplesDue(c->frequency(), byLastStep);
         // The module starts its clock a little after the host does (the
-        // notification's way in); 50 ms covers that even in a sanitizer build.
-        const std::uint64_t startLag = recorder::samplesDue(c->frequency(), 0.05);
+        // notification's way in), and a step's last block of a fast channel
+        // arrives a while after the step read the clock (its samples take time
+        // to compute); 100 ms covers both on a loaded machine or in a sanitizer
+        // build. A lost step would still be 300 ms short.
+        const std::uint64_t startLag = recorder::samplesDue(c->frequency(), 0.1);
         EXPECT_GE(got + static_cast<std::uint64_t>(c->blockLength()) + 1 + startLag, dueThen)
             << name;
         // The recording holds exactly what arrived.
@@ -278,7 +441,8 @@ TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
     EXPECT_EQ(channels[0]->stats().minimum, 5.0);
     EXPECT_EQ(channels[0]->stats().maximum, 5.0);
     std::vector<double> pulled;
-    ASSERT_TRUE(s.host().requestData(*s.host().modules()[0], "Пила"_w, 3, pulled));
+    ASSERT_TRUE(
+        s.host().requestData(*s.host().modules()[0], "Пила ±50, 0.5 Гц @ 250 Гц"_w, 3, pulled));
     EXPECT_EQ(pulled, (std::vector<double>{50, 50, 50}));
 }
 
@@ -305,16 +469,35 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     w.startAction()->trigger();
     EXPECT_TRUE(s.host().running());
     EXPECT_EQ(w.stateLabel()->text(), "Running");
-    t->selectRow(0);
+    t->selectAll();
     runFor(300);
-    EXPECT_EQ(t->item(0, 4)->text(), "100"); // the probe's block arrived
+    EXPECT_EQ(t->item(0, 4)->text(), "100");  // the probe's block arrived
+    EXPECT_EQ(t->item(0, 8)->text(), "49.5"); // its mean
+    // Every selected channel has its strip, each at a readable height.
+    EXPECT_EQ(w.scope()->channels().size(), 2u);
+    EXPECT_GE(w.scope()->height(), 2 * recorder::ScopeWidget::kStripHeight);
+    // The time axis follows the recorder's clock, until paused.
+    w.timeBaseBox()->setCurrentIndex(0);
+    EXPECT_EQ(w.scope()->timeBase(), 1.0);
+    w.pauseAction()->trigger();
+    const double held = w.scope()->now();
+    runFor(60);
+    EXPECT_EQ(w.scope()->now(), held);
+    w.pauseAction()->trigger();
+    EXPECT_GT(w.scope()->now(), held);
     EXPECT_TRUE(w.fileLabel()->text().contains("run.kova"));
     w.stopAction()->trigger();
     EXPECT_FALSE(s.host().running());
     EXPECT_EQ(w.stateLabel()->text(), "Stopped");
+    // The modules' traces (kind 1) show only when asked for; each line has
+    // its time and kind.
+    EXPECT_FALSE(w.logView()->toPlainText().contains("[Probe] created"));
+    w.tracesBox()->setChecked(true);
     const QString log = w.logView()->toPlainText();
-    EXPECT_TRUE(log.contains("[Probe] created"));
-    EXPECT_TRUE(log.contains("recorder started"));
+    EXPECT_TRUE(
+        log.contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} trace \\[Probe\\] created")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("info  [host] recorder started"));
     if (remote) {
         EXPECT_TRUE(log.contains("PN_RCSTART")) << log.toStdString();
     }
@@ -327,4 +510,42 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     EXPECT_EQ(t->rowCount(), 1);
     w.closeModules();
     EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
+}
+
+// The same with the emulator's own question, asked over its own window.
+TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const QString config = dir.filePath("demo.res");
+    ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
+    QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
+    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    recorder::ProgramOptions o;
+    o.window = true;
+    o.trace = true;
+    o.session = options(dir, {"Tolvex"});
+    o.session.config = config.toStdString();
+    o.session.keepSamples = false;
+    std::ostringstream out, err;
+    recorder::Program program(o, out, err);
+    bool asked = false;
+    QTimer::singleShot(100, [&] {
+        program.session()->host().edit(*program.session()->host().modules()[0]);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            for (QAbstractButton* b : top->findChildren<QAbstractButton*>())
+                if (top->isVisible() && b->text() == "Delete") {
+                    QTimer::singleShot(100, [] { std::raise(SIGINT); });
+                    asked = true;
+                    b->click(); // the question whether to delete: modal
+                    return;
+                }
+    });
+    const int status = program.exec();
+    setenv("TOLVEX_UI", "none", 1);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(status, 128 + SIGINT);
+    EXPECT_EQ(program.session()->host().modules()[0]->stage(), host::Stage::Destroyed);
+    EXPECT_EQ(program.session()->host().channels().size(), 6u) << "the question was answered No";
+    EXPECT_NE(err.str().find("<- close() = true"), std::string::npos) << err.str();
 }

@@ -6,12 +6,15 @@
 #include "host/host.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <memory>
 
 using recorder::Recording;
 
@@ -39,79 +42,181 @@ std::vector<float> readChannel(const std::string& folder, const recorder::Record
     return all;
 }
 
+// A disk that fills up after `room` bytes of a file.
+class SmallDisk final : public recorder::ByteFile {
+public:
+    SmallDisk(std::unique_ptr<recorder::ByteFile> file, std::int64_t room)
+        : file_(std::move(file)), room_(room) {}
+    std::int64_t write(const void* data, std::int64_t bytes) override {
+        const std::int64_t fits = std::clamp<std::int64_t>(room_ - file_->position(), 0, bytes);
+        full_ = full_ || fits < bytes;
+        return fits == 0 ? -1 : file_->write(data, fits);
+    }
+    std::int64_t read(void* data, std::int64_t bytes) override { return file_->read(data, bytes); }
+    std::int64_t seek(std::int64_t offset, int whence) override {
+        return file_->seek(offset, whence);
+    }
+    std::int64_t position() override { return file_->position(); }
+    std::int64_t size() override { return file_->size(); }
+    std::string error() const override { return full_ ? "No space left on device" : ""; }
+
+private:
+    std::unique_ptr<recorder::ByteFile> file_;
+    std::int64_t room_;
+    bool full_ = false;
+};
+
+// Large writes become holes: a file of several GiB that takes no room.
+class SparseFile final : public recorder::ByteFile {
+public:
+    explicit SparseFile(std::unique_ptr<recorder::ByteFile> file) : file_(std::move(file)) {}
+    std::int64_t write(const void* data, std::int64_t bytes) override {
+        if (bytes < (1 << 20))
+            return file_->write(data, bytes);
+        return file_->seek(bytes, SEEK_CUR) < 0 ? -1 : bytes;
+    }
+    std::int64_t read(void* data, std::int64_t bytes) override { return file_->read(data, bytes); }
+    std::int64_t seek(std::int64_t offset, int whence) override {
+        return file_->seek(offset, whence);
+    }
+    std::int64_t position() override { return file_->position(); }
+    std::int64_t size() override { return std::max(file_->size(), file_->position()); }
+    std::string error() const override { return file_->error(); }
+
+private:
+    std::unique_ptr<recorder::ByteFile> file_;
+};
+
 } // namespace
 
-TEST(Recording, WhatIsWrittenReadsBackWithItsManifest) {
+TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     QTemporaryDir dir;
     Channels ch;
-    Recording rec(dir.path().toStdString(), "run");
-    rec.setMaxFileBytes(40); // ten samples a file: parts roll over
-    ASSERT_TRUE(rec.open());
-    const auto x = ramp(25, -3), y = ramp(4, 7);
-    rec.write(*ch.a, x.data(), 25);
-    rec.write(*ch.b, y.data(), 4);
-    rec.write(*ch.a, y.data(), 4);
-    rec.flush(); // headers and manifest up to date while files are open
+    auto rec = std::make_unique<Recording>(dir.path().toStdString(), "run");
+    ASSERT_TRUE(rec->open(ch.host.channels()));
     recorder::RecordedRun midway;
     std::string error;
-    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), midway, error)) << error;
-    EXPECT_EQ(midway.channels.at(0).samples, 29u);
-    rec.setRunSeconds(1.5);
-    rec.close();
+    ASSERT_TRUE(recorder::readManifest(rec->manifestPath(), midway, error)) << error;
+    EXPECT_EQ(midway.status, "recording");
+    const auto x = ramp(25, -3), y = ramp(4, 7);
+    rec->write(*ch.b, y.data(), 4); // arrives first, numbered second
+    rec->write(*ch.a, x.data(), 25);
+    rec->write(*ch.a, y.data(), 4);
+    // Before any flush or close, each header already tells what its file holds.
+    std::vector<float> early;
+    ASSERT_TRUE(recorder::readWavSamples(rec->folder() + "/00-Alpha.wav", early, nullptr, error));
+    EXPECT_EQ(early.size(), 29u);
+    rec->setRunSeconds(1.5);
+    rec->close(Recording::End::Interrupted);
 
     recorder::RecordedRun run;
     ASSERT_TRUE(recorder::readManifest(dir.path().toStdString() + "/run/run.kova", run, error));
-    EXPECT_EQ(run.name, "run");
+    EXPECT_EQ(run.status, "interrupted");
     EXPECT_DOUBLE_EQ(run.seconds, 1.5);
     ASSERT_EQ(run.channels.size(), 2u);
     EXPECT_EQ(run.channels[0].name, "Alpha");
     EXPECT_EQ(run.channels[1].name, "Бета");
     EXPECT_EQ(run.channels[1].frequency, 2.5); // exact, though the WAV rate is whole
-    EXPECT_EQ(run.channels[0].files.size(), 3u);
+    EXPECT_EQ(run.channels[0].files, std::vector<std::string>{"00-Alpha.wav"});
+    EXPECT_EQ(run.channels[1].files, std::vector<std::string>{"01-Бета.wav"});
     std::vector<float> expected = x;
     expected.insert(expected.end(), y.begin(), y.end());
-    EXPECT_EQ(readChannel(rec.folder(), run.channels[0]), expected);
-    EXPECT_EQ(readChannel(rec.folder(), run.channels[1]), y);
+    EXPECT_EQ(readChannel(rec->folder(), run.channels[0]), expected);
+    EXPECT_EQ(readChannel(rec->folder(), run.channels[1]), y);
     std::uint32_t rate = 0;
     std::vector<float> part;
-    ASSERT_TRUE(recorder::readWavSamples(rec.folder() + "/ch001.wav", part, &rate, error));
+    ASSERT_TRUE(recorder::readWavSamples(rec->folder() + "/01-Бета.wav", part, &rate, error));
     EXPECT_EQ(rate, 3u);
+
+    Recording whole(dir.path().toStdString(), "whole");
+    ASSERT_TRUE(whole.open({}));
+    whole.close(Recording::End::Complete);
+    EXPECT_EQ(whole.status(), "complete");
+
+    EXPECT_EQ(recorder::channelFileStem(3, 12, "Sine 5 Hz @ 1 kHz"), "03-Sine_5_Hz_1_kHz");
+    EXPECT_EQ(recorder::channelFileStem(7, 250, "../x"), "007-x");
+    EXPECT_EQ(recorder::channelFileStem(0, 1, " / "), "00-channel");
+    EXPECT_EQ(recorder::channelFileStem(2, 6, "Пила ±50, 0.5 Гц"), "02-Пила_50_0.5_Гц");
 }
 
-TEST(Recording, AnUnwritableFolderOrAFullDiskIsReportedOnceAndDropsNothingElse) {
+TEST(Recording, AFullDiskStopsThatChannelsFileWhichStaysTruthful) {
     QTemporaryDir dir;
     Channels ch;
+    Recording rec(dir.path().toStdString(), "full",
+                  [](const std::string& path, std::string& error) {
+                      auto file = recorder::openByteFile(path, error);
+                      if (file && path.find("Alpha") != std::string::npos)
+                          return std::unique_ptr<recorder::ByteFile>(
+                              std::make_unique<SmallDisk>(std::move(file), 2000));
+                      return file;
+                  });
+    std::vector<std::string> reports;
+    rec.setErrorHandler([&](const std::string& m) { reports.push_back(m); });
+    ASSERT_TRUE(rec.open(ch.host.channels()));
+    const auto v = ramp(200, 0);
+    for (int i = 0; i < 5; ++i) {
+        rec.write(*ch.a, v.data(), 200);
+        rec.write(*ch.b, v.data(), 200); // goes on
+    }
+    rec.close(Recording::End::Complete);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("00-Alpha.wav: No space left on device"), std::string::npos)
+        << reports[0];
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error));
+    EXPECT_EQ(run.status.rfind("failed: ", 0), 0u) << run.status;
+    EXPECT_EQ(run.channels[0].status.rfind("failed: ", 0), 0u);
+    EXPECT_EQ(run.channels[1].status, "ok");
+    EXPECT_EQ(run.channels[1].samples, 1000u);
+    // The full file declares what it holds: the whole blocks and the part that fit.
+    const std::uint64_t held = run.channels[0].samples;
+    EXPECT_GT(held, 200u);
+    EXPECT_LT(held, 600u);
+    const auto got = readChannel(rec.folder(), run.channels[0]);
+    ASSERT_EQ(got.size(), held);
+    for (std::size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], v[i % 200]) << i;
+    const auto size = QFileInfo(QString::fromStdString(rec.folder() + "/00-Alpha.wav")).size();
+    EXPECT_LE(size, 2000);
+    EXPECT_GE(size, 2000 - 3);
+
+    Channels other;
     const std::string file = dir.filePath("plain-file").toStdString();
     std::ofstream(file) << "x";
-    {
-        Recording rec(file + "/sub", "run"); // a folder inside a file cannot exist
-        std::vector<std::string> reports;
-        rec.setErrorHandler([&](const std::string& m) { reports.push_back(m); });
-        EXPECT_FALSE(rec.open());
-        EXPECT_TRUE(rec.failed());
-        ASSERT_EQ(reports.size(), 1u);
-        EXPECT_NE(reports[0].find("cannot create the recording folder"), std::string::npos);
-        const auto v = ramp(3, 0);
-        rec.write(*ch.a, v.data(), 3); // harmless
-    }
-    {
-        Recording rec(dir.path().toStdString(), "full",
-                      [](const std::string&) { return std::fopen("/dev/full", "wb"); });
-        std::vector<std::string> reports;
-        rec.setErrorHandler([&](const std::string& m) { reports.push_back(m); });
-        ASSERT_TRUE(rec.open());
-        const auto v = ramp(2000, 0);
-        for (int i = 0; i < 5; ++i)
-            rec.write(*ch.a, v.data(), 2000);
-        rec.flush();
-        rec.close();
-        EXPECT_TRUE(rec.failed());
-        ASSERT_EQ(reports.size(), 1u);
-        EXPECT_NE(reports[0].find("No space left"), std::string::npos) << reports[0];
-        std::ifstream manifest(rec.manifestPath());
-        std::string text((std::istreambuf_iterator<char>(manifest)), {});
-        EXPECT_NE(text.find("status=incomplete"), std::string::npos);
-    }
+    Recording nowhere(file + "/sub", "run"); // a folder inside a file cannot exist
+    EXPECT_FALSE(nowhere.open(other.host.channels()));
+    EXPECT_NE(nowhere.error().find("Not a directory"), std::string::npos) << nowhere.error();
+    nowhere.write(*other.a, v.data(), 3); // harmless
+}
+
+TEST(Recording, PastFourGiBTheFileTurnsRF64AndKeepsItsCount) {
+    QTemporaryDir dir;
+    host::Host host;
+    host::HostChannel* fast = host.addChannel("Fast", 216000);
+    Recording rec(dir.path().toStdString(), "big", [](const std::string& path, std::string& e) {
+        auto file = recorder::openByteFile(path, e);
+        return file ? std::make_unique<SparseFile>(std::move(file)) : nullptr;
+    });
+    ASSERT_TRUE(rec.open(host.channels()));
+    const std::vector<float> zeros(std::size_t{1} << 24); // 64 MiB a block
+    for (int i = 0; i < 65; ++i)                          // 4.06 GiB
+        rec.write(*fast, zeros.data(), static_cast<std::int32_t>(zeros.size()));
+    const std::vector<float> tail = {7, 8, 9};
+    rec.write(*fast, tail.data(), 3);
+    const std::uint64_t total = 65 * zeros.size() + 3;
+    const std::string path = rec.folder() + "/00-Fast.wav";
+    recorder::WavInfo info;
+    std::string error;
+    ASSERT_TRUE(recorder::readWavInfo(path, info, error)) << error;
+    EXPECT_EQ(info.frames, total); // while it is being written
+    rec.close(Recording::End::Complete);
+    ASSERT_TRUE(recorder::readWavInfo(path, info, error)) << error;
+    EXPECT_TRUE(info.rf64);
+    EXPECT_EQ(info.frames, total);
+    std::vector<float> end;
+    ASSERT_TRUE(recorder::readWavSamples(path, end, nullptr, error, total - 4));
+    EXPECT_EQ(end, (std::vector<float>{0, 7, 8, 9}));
 }
 
 TEST(Recording, FreeNamesAndForeignManifests) {
@@ -157,30 +262,34 @@ TEST(RecorderViews, EnvelopeKeepsTheExtremesOfEverythingInBoundedBins) {
     EXPECT_EQ(bins[517 / e.samplesPerBin()].hi, 99.0f);
 }
 
-TEST(RecorderViews, ScopeShowsOnlyTheLastSeconds) {
-    recorder::ScopeTrace s(10, 2, 20); // one sample a column
+TEST(RecorderViews, ScopeShowsTheAskedTimeOnTheChannelsClock) {
+    recorder::ScopeTrace s(10, 2, 0.1); // one sample a slot, two seconds kept
     std::vector<float> v(50);
     for (std::size_t i = 0; i < v.size(); ++i)
         v[i] = static_cast<float>(i);
-    s.add(v.data(), 50);
-    const auto cols = s.columns();
-    ASSERT_EQ(cols.size(), 20u);
-    EXPECT_EQ(cols.front().lo, 30.0f);
-    EXPECT_EQ(cols.back().hi, 49.0f);
-    recorder::ScopeTrace slow(1, 10, 100); // ten columns a sample: gaps stay empty
+    s.add(v.data(), 50); // samples at 0.0 ... 4.9 s
+    const auto last = s.window(3.0, 5.0, 20);
+    ASSERT_EQ(last.size(), 20u);
+    EXPECT_EQ(last.front().lo, 30.0f); // sample k at k / F
+    EXPECT_EQ(last.back().hi, 49.0f);
+    // Older than what is kept, or not yet arrived: empty.
+    const auto early = s.window(2.0, 6.0, 4);
+    EXPECT_FALSE(early[0].filled);
+    EXPECT_EQ(early[1].lo, 30.0f);
+    EXPECT_EQ(early[1].hi, 39.0f);
+    EXPECT_FALSE(early[3].filled);
+    recorder::ScopeTrace slow(1, 10, 0.005); // a sample every 200 slots: gaps stay empty
     slow.add(v.data(), 3);
-    const auto sc = slow.columns();
     int filled = 0;
-    for (const auto& b : sc)
+    for (const auto& b : slow.window(0, 10, 100))
         filled += b.filled ? 1 : 0;
     EXPECT_EQ(filled, 3);
-    EXPECT_TRUE(sc.back().filled == false || sc.back().hi == 2.0f);
 }
 
 TEST(RecorderViews, SummaryAndDueSamples) {
     EXPECT_EQ(recorder::samplesDue(216000, 2.0), 432000u);
-    EXPECT_EQ(recorder::samplesDue(1, 2.999), 2u);
-    EXPECT_EQ(recorder::samplesDue(0.5, 3), 1u);
+    EXPECT_EQ(recorder::samplesDue(1, 2.999), 3u); // at 0, 1 and 2 s
+    EXPECT_EQ(recorder::samplesDue(0.5, 3), 2u);
     EXPECT_EQ(recorder::samplesDue(1000, -1), 0u);
     recorder::ChannelSummary a{"Сумма трёх", 8000, 800, 16000, 16123, 20, -5, 5, 0.25};
     recorder::ChannelSummary b{"x", 1, 1, 0, 2, 0, 0, 0, 0};

@@ -24,11 +24,6 @@ Answer headlessMessageBox(const MessageBoxRequest& request) {
     return request.buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
 }
 
-bool envSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 } // namespace
 
 Answer messageBox(const MessageBoxRequest& request) {
@@ -59,13 +54,6 @@ bool askQuestion(const std::string& text1251) {
     request.icon = Icon::Question;
     request.systemModal = true;
     return messageBox(request) == Answer::Yes;
-}
-
-bool guiWanted() {
-    const char* ui = std::getenv("TOLVEX_UI");
-    if (ui != nullptr && std::strcmp(ui, "none") == 0)
-        return false;
-    return envSet("QT_QPA_PLATFORM") || envSet("DISPLAY") || envSet("WAYLAND_DISPLAY");
 }
 
 } // namespace tolvex::ui

@@ -46,8 +46,4 @@ void showError(const std::string& text1251);
 // "Внимание!" with Yes and No, question icon, system-modal; true for Yes.
 bool askQuestion(const std::string& text1251);
 
-// Whether the module should use the Qt views: false when TOLVEX_UI=none, or
-// when no GUI can start (no display and no QT_QPA_PLATFORM).
-bool guiWanted();
-
 } // namespace tolvex::ui

@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace tolvex::views {
 
 namespace {
@@ -22,9 +25,23 @@ int gArgc = 1;
 char gArgv0[] = "Tolvex";
 char* gArgv[] = {gArgv0, nullptr};
 
+bool envSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Whether the module should use the Qt views: false when TOLVEX_UI=none, or
+// when no GUI can start (no display and no QT_QPA_PLATFORM).
+bool guiWanted() {
+    const char* ui = std::getenv("TOLVEX_UI");
+    if (ui != nullptr && std::strcmp(ui, "none") == 0)
+        return false;
+    return envSet("QT_QPA_PLATFORM") || envSet("DISPLAY") || envSet("WAYLAND_DISPLAY");
+}
+
 void install() {
     installEditors();
-    const bool gui = ui::guiWanted();
+    const bool gui = guiWanted();
     if (QCoreApplication::instance() == nullptr) {
         // The host never touched Qt: the module makes the application object
         // on this, the user-interface thread, and keeps it for the process.

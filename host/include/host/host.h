@@ -50,11 +50,18 @@ struct Call {
     std::string text() const; // "module: op(args) -> result"
 };
 
+// Kinds of log messages: modules write 1 for traces and 7 for failures; the
+// host's own events are 0.
+constexpr std::int32_t kLogInfo = 0;
+constexpr std::int32_t kLogTrace = 1;
+constexpr std::int32_t kLogError = 7;
+
 struct LogMessage {
     std::u16string source;
     std::u16string text;
     std::int32_t kind = 0;
-    std::string module; // the module that wrote it ("host" for the host's own)
+    std::string module;  // the module that wrote it ("host" for the host's own)
+    std::int64_t ms = 0; // when it arrived: wall clock, milliseconds since 1970 (UTC)
 };
 
 // A host-owned copy of a value set through setproperty. Object references are
@@ -431,7 +438,7 @@ public:
     using MessageHandler = std::function<void(const LogMessage&)>;
     void setMessageHandler(MessageHandler handler) { messageHandler_ = std::move(handler); }
     // The host's own events go to the same log, source "host".
-    void hostMessage(const std::string& utf8Text, std::int32_t kind = 1);
+    void hostMessage(const std::string& utf8Text, std::int32_t kind = kLogInfo);
 
     // --- Test knobs ---------------------------------------------------------
     void refuseLock(bool refuse) { refuseLock_ = refuse; }

@@ -1,0 +1,477 @@
+#include "program.h"
+
+#include "analysis.h"
+#include "mainwindow.h"
+
+#include "platform/text.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace recorder {
+
+namespace {
+
+// Signals: the first one is taken up by the event loop that runs (a modal
+// dialog's as well); a second one ends the program at once.
+volatile std::sig_atomic_t gSignal = 0;
+volatile std::sig_atomic_t gSignalCount = 0;
+
+extern "C" void onSignal(int number) {
+    gSignal = number;
+    gSignalCount = gSignalCount + 1;
+    if (gSignalCount >= 2)
+        std::_Exit(128 + number);
+}
+
+class SignalWatch {
+public:
+    template <class F> explicit SignalWatch(F onFirst) {
+        gSignal = 0;
+        gSignalCount = 0;
+        previousInt_ = std::signal(SIGINT, onSignal);
+        previousTerm_ = std::signal(SIGTERM, onSignal);
+        QObject::connect(&poll_, &QTimer::timeout, [this, onFirst] {
+            if (gSignal != 0 && !taken_) {
+                taken_ = true;
+                onFirst(static_cast<int>(gSignal));
+            }
+        });
+        poll_.start(25);
+    }
+    ~SignalWatch() {
+        std::signal(SIGINT, previousInt_);
+        std::signal(SIGTERM, previousTerm_);
+    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+private:
+    using Handler = void (*)(int);
+    Handler previousInt_;
+    Handler previousTerm_;
+    QTimer poll_;
+    bool taken_ = false;
+};
+
+} // namespace
+
+const char* const kUsage =
+    "Usage: recorder [options] [MODULE...]\n"
+    "Loads the plug-in modules (default: Tolvex and Brantic beside the program), runs them\n"
+    "and records their channels to <dir>/<name>/<name>.kova.\n"
+    "\n"
+    "  --headless          no window (also chosen when there is no display)\n"
+    "  --window            the window even where Qt has no screen (for screenshots)\n"
+    "  --seconds N         run N seconds after Start, then stop (headless: default 5;\n"
+    "                      in the window the run then starts by itself)\n"
+    "  --quit              window: quit once the timed run is over\n"
+    "  --config FILE       emulator configuration (.res) to work on; its edits are kept\n"
+    "  --dir DIR           folder of the recordings (default: recordings)\n"
+    "  --name NAME         name of the recording (default: run-<date>-<time>)\n"
+    "  --no-record         record nothing\n"
+    "  --plot DIR          write a PNG plot per channel into DIR when a run ends\n"
+    "  --pull NAME COUNT   print COUNT values of channel NAME from a data request when a\n"
+    "                      run ends\n"
+    "  --screenshot FILE   window: save a picture of the window before the timed run stops\n"
+    "  -v, --verbose       print the modules' traces too (log kind 1)\n"
+    "  --trace             print every call a module makes to the host (implies -v)\n"
+    "  --update-ms N       interval of PN_UPDATEDATA while running (default 100)\n"
+    "\n"
+    "Exit status: 0 when all asked for was done, 1 when something failed (the reason is\n"
+    "printed), 2 for bad options, 128 + N when signal N (Ctrl+C: 2) cut the run short.\n"
+    "Ctrl+C closes open dialogs, stops and closes the modules in order; a second Ctrl+C\n"
+    "ends the program at once.\n";
+
+bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) {
+    std::vector<std::string> modules;
+    error.clear();
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                error = a + " needs " + what;
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        auto number = [&](const char* text, double& out) {
+            char* end = nullptr;
+            out = std::strtod(text, &end);
+            if (end == text || *end != '\0' || !std::isfinite(out)) {
+                error = a + ": not a finite number: " + text;
+                return false;
+            }
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            error.clear();
+            return false;
+        } else if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--window") {
+            o.window = true;
+        } else if (a == "--seconds") {
+            const char* v = value("a number of seconds");
+            double n = 0;
+            if (v == nullptr || !number(v, n))
+                return false;
+            if (n < 0 || n > 1e7) {
+                error = "--seconds must be from 0 to 10000000";
+                return false;
+            }
+            o.seconds = n;
+        } else if (a == "--quit") {
+            o.quitAfterRun = true;
+        } else if (a == "--config") {
+            const char* v = value("a file");
+            if (v == nullptr)
+                return false;
+            o.session.config = v;
+        } else if (a == "--dir") {
+            const char* v = value("a folder");
+            if (v == nullptr)
+                return false;
+            o.session.directory = v;
+        } else if (a == "--name") {
+            const char* v = value("a name");
+            if (v == nullptr)
+                return false;
+            o.session.name = v;
+            if (o.session.name.empty() || o.session.name.find('/') != std::string::npos ||
+                o.session.name == "." || o.session.name == "..") {
+                error = "--name must be a plain file name";
+                return false;
+            }
+        } else if (a == "--no-record") {
+            o.session.record = false;
+        } else if (a == "--plot") {
+            const char* v = value("a folder");
+            if (v == nullptr)
+                return false;
+            o.plotDir = v;
+        } else if (a == "--pull") {
+            const char* name = value("a channel name and a count");
+            const char* count = name == nullptr ? nullptr : value("a count");
+            double n = 0;
+            if (count == nullptr || !number(count, n))
+                return false;
+            if (n < 0 || n > 10000000 || n != std::floor(n)) {
+                error = "--pull: the count must be a whole number from 0 to 10000000";
+                return false;
+            }
+            o.pulls.emplace_back(name, static_cast<std::int32_t>(n));
+        } else if (a == "--screenshot") {
+            const char* v = value("a file");
+            if (v == nullptr)
+                return false;
+            o.screenshot = v;
+        } else if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--trace") {
+            o.trace = true;
+            o.verbose = true;
+        } else if (a == "--update-ms") {
+            const char* v = value("milliseconds");
+            double n = 0;
+            if (v == nullptr || !number(v, n))
+                return false;
+            if (n < 1 || n > 60000) {
+                error = "--update-ms must be from 1 to 60000";
+                return false;
+            }
+            o.session.updateIntervalMs = static_cast<int>(n);
+        } else if (!a.empty() && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else {
+            modules.push_back(a);
+        }
+    }
+    if (!modules.empty())
+        o.session.modules = modules;
+    if (o.headless && o.window) {
+        error = "--headless and --window exclude each other";
+        return false;
+    }
+    return true;
+}
+
+bool checkMode(const ProgramOptions& o, std::string& error) {
+    if (o.headless) {
+        if (!o.screenshot.empty()) {
+            error = "--screenshot needs the window (a display, or --window)";
+            return false;
+        }
+        return true;
+    }
+    if (o.quitAfterRun && !o.seconds) {
+        error = "--quit needs --seconds";
+        return false;
+    }
+    if (!o.screenshot.empty() && !o.seconds) {
+        error = "--screenshot needs --seconds (it is taken before the timed run stops)";
+        return false;
+    }
+    return true;
+}
+
+bool checkBeforeStart(const ProgramOptions& o, std::string& error) {
+    if (!o.session.config.empty() && !checkConfiguration(o.session.config, error))
+        return false;
+    if (o.session.record && !checkWritableFolder(o.session.directory, error))
+        return false;
+    if (!o.plotDir.empty() && !checkWritableFolder(o.plotDir, error))
+        return false;
+    if (!o.screenshot.empty()) {
+        const std::string folder = QFileInfo(QString::fromStdString(o.screenshot))
+                                       .absoluteDir()
+                                       .absolutePath()
+                                       .toStdString();
+        if (!checkWritableFolder(folder, error))
+            return false;
+    }
+    return true;
+}
+
+std::string formatLogLine(const host::LogMessage& m) {
+    const QString time =
+        QDateTime::fromMSecsSinceEpoch(m.ms).toLocalTime().toString("HH:mm:ss.zzz");
+    QString kind;
+    switch (m.kind) {
+    case host::kLogInfo:
+        kind = "info ";
+        break;
+    case host::kLogTrace:
+        kind = "trace";
+        break;
+    case host::kLogError:
+        kind = "error";
+        break;
+    default:
+        kind = QString("kind %1").arg(m.kind);
+    }
+    return QString("%1 %2 [%3] %4")
+        .arg(time, kind, QString::fromStdU16String(m.source), QString::fromStdU16String(m.text))
+        .toStdString();
+}
+
+Program::Program(ProgramOptions options, std::ostream& out, std::ostream& err)
+    : options_(std::move(options)), out_(out), err_(err) {
+    timed_.setSingleShot(true);
+    timed_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timed_, &QTimer::timeout, [this] { timedEnd(); });
+    sweeper_.setInterval(20);
+    QObject::connect(&sweeper_, &QTimer::timeout, [] { endModalLoops(); });
+}
+
+Program::~Program() {
+    window_.reset();
+    session_.reset();
+}
+
+void Program::failure(const std::string& text) {
+    failed_ = true;
+    err_ << "recorder: " << text << "\n";
+    err_.flush();
+}
+
+void Program::endModalLoops() {
+    // Each pass closes the innermost one; its loop ends when control returns
+    // to it, and the module's code after it goes on as after a Cancel.
+    for (int guard = 0; guard < 64; ++guard) {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+            continue;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            modal->hide(); // refused to close: hidden, it no longer blocks
+    }
+}
+
+void Program::closeModuleWindows() {
+    // As at the end of a desktop session: each window gets its close event
+    // (the emulator saves its configuration there).
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != window_.get() && w->isVisible() && !w->isModal() && w->windowType() != Qt::Popup)
+            w->close();
+    }
+}
+
+void Program::interrupted(int signal) {
+    signal_ = signal;
+    err_ << "\nrecorder: " << (signal == SIGINT ? "interrupted" : "terminated")
+         << "; closing the modules (a second Ctrl+C ends at once)\n";
+    err_.flush();
+    endModalLoops();
+    sweeper_.start();
+    QCoreApplication::exit(128 + signal);
+}
+
+void Program::timedEnd() {
+    if (!session_->host().running())
+        return;
+    const double left = *options_.seconds - session_->runSeconds();
+    if (left > 0) { // the recorder's clock says when, not the timer
+        timed_.start(static_cast<int>(std::ceil(left * 1000)));
+        return;
+    }
+    if (window_ && !options_.screenshot.empty()) {
+        window_->repaint();
+        if (!window_->grab().save(QString::fromStdString(options_.screenshot), "PNG"))
+            failure("cannot write " + options_.screenshot);
+        else
+            out_ << "Screenshot: " << options_.screenshot << "\n";
+    }
+    timedRun_ = false;
+    session_->stop();
+    if (!window_ || options_.quitAfterRun)
+        QCoreApplication::exit(0);
+}
+
+void Program::runEnded() {
+    ++runs_;
+    out_ << formatSummary(session_->summary(), session_->runSeconds());
+    if (const Recording* r = session_->recording()) {
+        out_ << "Recording: " << r->manifestPath() << " (" << r->status() << ")\n";
+        if (r->failed())
+            failure("recording failed: " + r->error());
+    }
+    out_.flush();
+    if (!options_.plotDir.empty())
+        writePlots();
+    pull();
+}
+
+void Program::writePlots() {
+    const auto& channels = session_->host().channels();
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const host::HostChannel* c = channels[i];
+        const Envelope empty;
+        const Envelope* e = session_->envelope(c);
+        const std::string name = host::utf8(c->name().c_str());
+        std::string path = options_.plotDir + "/" + channelFileStem(i, channels.size(), name);
+        if (runs_ > 1)
+            path += "-run" + std::to_string(runs_);
+        path += ".png";
+        std::string error;
+        if (!writePlot(path, name, c->frequency(), e != nullptr ? *e : empty, error))
+            failure(error);
+        else
+            out_ << "Plot: " << path << "\n";
+    }
+}
+
+void Program::pull() {
+    for (const auto& [name, count] : options_.pulls) {
+        const std::string wanted = platform::utf8ToCp1251(name);
+        bool answered = false;
+        std::vector<double> values;
+        for (const auto& m : session_->host().modules()) {
+            values.assign(static_cast<std::size_t>(count), 0.0);
+            if (session_->host().requestData(*m, wanted, count, values)) {
+                answered = true;
+                out_ << "Pull " << name << " (" << m->name() << ", " << count << " values):\n";
+                char line[64];
+                for (std::int32_t k = 0; k < count; ++k) {
+                    // Seventeen digits: the printed value reads back as the same double.
+                    std::snprintf(line, sizeof line, "%d\t%.17g\n", k,
+                                  values[static_cast<std::size_t>(k)]);
+                    out_ << line;
+                }
+                break;
+            }
+        }
+        if (!answered)
+            failure("no module answered a data request for " + name);
+    }
+    out_.flush();
+}
+
+int Program::exec() {
+    std::string error;
+    if (!checkBeforeStart(options_, error)) {
+        failure(error);
+        return 1;
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    options_.session.programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    if (options_.session.programDirectory.empty())
+        options_.session.programDirectory = ".";
+    session_ = std::make_unique<Session>(options_.session);
+    if (options_.trace)
+        session_->host().setTrace(
+            [this](const host::Call& c) { err_ << "call " << c.text() << "\n"; });
+    const bool verbose = options_.verbose;
+    session_->setMessageHandler([this, verbose](const host::LogMessage& m) {
+        if (verbose || m.kind != host::kLogTrace)
+            err_ << formatLogLine(m) << "\n";
+    });
+    session_->setRunEndHandler([this] { runEnded(); });
+    SignalWatch watch([this](int number) { interrupted(number); });
+
+    if (!options_.headless) {
+        window_ = std::make_unique<MainWindow>(*session_);
+        window_->setShowTraces(verbose);
+    }
+    const int started = session_->loadModules();
+    for (const std::string& f : session_->failures())
+        failure(f);
+    if (started == 0)
+        failure("no module started");
+    if (window_) {
+        window_->refresh();
+        window_->show();
+    }
+
+    const bool timed = options_.headless || options_.seconds.has_value();
+    if (timed && signal_ == 0) {
+        session_->start();
+        timedRun_ = true;
+        const double seconds = options_.seconds.value_or(5.0);
+        options_.seconds = seconds;
+        timed_.start(static_cast<int>(std::ceil(seconds * 1000)));
+    }
+    if (signal_ == 0)
+        QApplication::exec();
+
+    // Closing, in order: modal loops, the modules' windows, stop, then
+    // canclose and close of every module.
+    if (signal_ != 0)
+        endModalLoops();
+    closeModuleWindows();
+    if (signal_ != 0)
+        session_->interrupt();
+    else
+        session_->stop();
+    if (window_)
+        window_->closeModules();
+    else
+        session_->shutdown();
+    sweeper_.stop();
+    if (signal_ != 0)
+        return 128 + signal_;
+    return failed_ ? 1 : 0;
+}
+
+} // namespace recorder
