@@ -59,8 +59,8 @@ void setViewLayerMaker(ViewLayerMaker maker);
 // for the Qt views whatever the environment says.
 bool guiWanted();
 
-// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp;
-// false on Windows, which has no Qt views).
+// Whether the toolkit's views would have a screen to show on (UnixScreen.cpp,
+// views/win32/Screen.cpp).
 bool screenAvailable();
 
 } // namespace ui

@@ -1,11 +1,18 @@
-// Windows: no Qt views in this module, so never a screen for them; the
-// headless layer serves until the Win32 views come.
+// Windows: the module's own windows serve wherever a window can be made; a
+// session without a desktop gets the headless layer.
 #include "Setup.h"
+
+#include <windows.h>
 
 namespace brantic::ui {
 
 bool screenAvailable() {
-    return false;
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
+    if (probe == nullptr)
+        return false;
+    DestroyWindow(probe);
+    return true;
 }
 
 } // namespace brantic::ui
