@@ -2,6 +2,7 @@
 // channels. With --headless (or without a display) it runs for a while, then
 // prints a summary per channel.
 #include "program.h"
+#include "render.h"
 
 #include <QApplication>
 #include <QString>
@@ -22,9 +23,22 @@ bool screenless(const char* platform) {
     return std::strcmp(platform, "offscreen") == 0 || std::strcmp(platform, "minimal") == 0;
 }
 
+// `recorder NAME ...`: the subcommands, each in a file of its own.
+struct Subcommand {
+    const char* name;
+    int (*run)(int argc, char** argv); // argv[0] is the subcommand's name
+};
+constexpr Subcommand kSubcommands[] = {
+    {"render", recorder::renderCommand},
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2)
+        for (const Subcommand& command : kSubcommands)
+            if (std::strcmp(argv[1], command.name) == 0)
+                return command.run(argc - 1, argv + 1);
     recorder::ProgramOptions o;
     std::string error;
     if (!recorder::parseOptions(argc, argv, o, error)) {

@@ -11,6 +11,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -117,6 +119,62 @@ std::string number(double v) {
 
 } // namespace
 
+bool parseSampleFormat(const std::string& name, SampleFormat& format) {
+    static const std::pair<const char*, SampleFormat> kNames[] = {{"wav", SampleFormat::Wav},
+                                                                  {"raw32", SampleFormat::Raw32},
+                                                                  {"raw64", SampleFormat::Raw64},
+                                                                  {"csv", SampleFormat::Csv}};
+    for (const auto& [text, value] : kNames) {
+        if (name == text) {
+            format = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* sampleFormatExtension(SampleFormat format) {
+    switch (format) {
+    case SampleFormat::Raw32:
+        return ".f32";
+    case SampleFormat::Raw64:
+        return ".f64";
+    case SampleFormat::Csv:
+        return ".csv";
+    case SampleFormat::Wav:
+        break;
+    }
+    return ".wav";
+}
+
+const char* sampleFormatName(SampleFormat format) {
+    switch (format) {
+    case SampleFormat::Raw64:
+        return "float64le";
+    case SampleFormat::Csv:
+        return "csv";
+    case SampleFormat::Wav:
+    case SampleFormat::Raw32:
+        break;
+    }
+    return "float32le";
+}
+
+void appendCsv(std::string& text, std::uint64_t first, double frequency, const double* values,
+               std::size_t n) {
+    text.reserve(text.size() + n * 40);
+    char number[64];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double k = static_cast<double>(first + i);
+        auto r = std::to_chars(number, number + sizeof number, frequency > 0 ? k / frequency : 0.0);
+        text.append(number, r.ptr);
+        text += ',';
+        r = std::to_chars(number, number + sizeof number, values[i]);
+        text.append(number, r.ptr);
+        text += '\n';
+    }
+}
+
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
     auto file = std::make_unique<DiskFile>(path);
     if (!file->open()) {
@@ -166,8 +224,10 @@ struct Recording::Track {
     std::string failure;
 };
 
-Recording::Recording(std::string directory, std::string name, Opener opener)
-    : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)) {
+Recording::Recording(std::string directory, std::string name, Opener opener,
+                     SampleFormat format)
+    : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)),
+      format_(format) {
     if (!opener_)
         opener_ = openByteFile;
     folder_ = directory_ + (directory_.empty() || directory_.back() == '/' ? "" : "/") + name_;
@@ -207,7 +267,8 @@ Recording::Track& Recording::track(host::HostChannel& channel) {
     t->name = host::utf8(channel.name().c_str());
     t->frequency = channel.frequency();
     const std::size_t index = tracks_.size();
-    t->file = channelFileStem(index, std::max(planned_, index + 1), t->name) + ".wav";
+    t->file = channelFileStem(index, std::max(planned_, index + 1), t->name) +
+              sampleFormatExtension(format_);
     tracks_.push_back(std::move(t));
     index_.emplace(&channel, tracks_.back().get());
     return *tracks_.back();
@@ -252,6 +313,10 @@ bool Recording::startFile(Track& t) {
         stopFile(t, "cannot create " + t.file + ": " + error);
         return false;
     }
+    if (format_ == SampleFormat::Csv)
+        return writeBytes(t, kCsvHeader, 11);
+    if (format_ != SampleFormat::Wav)
+        return true;
     SF_INFO info{};
     info.samplerate = wavRate(t.frequency);
     info.channels = 1;
@@ -288,20 +353,76 @@ void Recording::stopFile(Track& t, std::string failure) {
     }
 }
 
+bool Recording::writeBytes(Track& t, const void* data, std::int64_t bytes) {
+    if (t.bytes->write(data, bytes) == bytes)
+        return true;
+    const std::string why = t.bytes->error();
+    stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? "the write fell short" : why));
+    return false;
+}
+
+void Recording::written(Track& t, bool ok, std::int32_t count) {
+    if (!ok)
+        return;
+    t.samples += static_cast<std::uint64_t>(count);
+    t.blocks += 1;
+}
+
 void Recording::write(host::HostChannel& channel, const float* block, std::int32_t count) {
     if (!open_ || block == nullptr || count <= 0)
         return;
-    Track& t = track(channel);
-    if (!t.failure.empty() || (!t.started && !startFile(t)) || t.sound == nullptr)
+    if (format_ == SampleFormat::Raw64 || format_ == SampleFormat::Csv) {
+        std::vector<double> wide(block, block + count);
+        write(channel, wide.data(), count);
         return;
-    const sf_count_t written = sf_write_float(t.sound, block, count);
-    t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
-    if (written != count) {
+    }
+    Track& t = track(channel);
+    if (!t.failure.empty() || (!t.started && !startFile(t)))
+        return;
+    if (format_ == SampleFormat::Raw32) {
+        if (t.bytes == nullptr)
+            return;
+        static_assert(std::endian::native == std::endian::little, "raw files are little-endian");
+        written(t, writeBytes(t, block, static_cast<std::int64_t>(count) * 4), count);
+        return;
+    }
+    if (t.sound == nullptr)
+        return;
+    const sf_count_t done = sf_write_float(t.sound, block, count);
+    t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(done, 0));
+    if (done != count) {
         const std::string why = t.bytes->error();
         stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));
         return;
     }
     t.blocks += 1;
+}
+
+void Recording::write(host::HostChannel& channel, const double* block, std::int32_t count) {
+    if (!open_ || block == nullptr || count <= 0)
+        return;
+    if (format_ == SampleFormat::Wav || format_ == SampleFormat::Raw32) {
+        std::vector<float> narrow(static_cast<std::size_t>(count));
+        for (std::int32_t i = 0; i < count; ++i)
+            narrow[static_cast<std::size_t>(i)] = static_cast<float>(block[i]);
+        write(channel, narrow.data(), count);
+        return;
+    }
+    Track& t = track(channel);
+    if (!t.failure.empty() || (!t.started && !startFile(t)) || t.bytes == nullptr)
+        return;
+    if (format_ == SampleFormat::Raw64) {
+        written(t, writeBytes(t, block, static_cast<std::int64_t>(count) * 8), count);
+        return;
+    }
+    std::string text;
+    appendCsv(text, t.samples, t.frequency, block, static_cast<std::size_t>(count));
+    written(t, writeBytes(t, text.data(), static_cast<std::int64_t>(text.size())), count);
+}
+
+std::string Recording::fileOf(const host::HostChannel& channel) const {
+    auto it = index_.find(&channel);
+    return it == index_.end() ? std::string() : it->second->file;
 }
 
 void Recording::flush() {
@@ -347,7 +468,7 @@ bool Recording::writeManifest() {
         text << "frequency=" << number(t.frequency) << "\n";
         text << "samples=" << t.samples << "\n";
         text << "blocks=" << t.blocks << "\n";
-        text << "sample_format=float32le\n";
+        text << "sample_format=" << sampleFormatName(format_) << "\n";
         text << "files=" << (t.created ? t.file : std::string()) << "\n";
         text << "status="
              << (t.failure.empty() ? std::string("ok") : "failed: " + escape(t.failure)) << "\n";

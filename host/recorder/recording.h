@@ -41,6 +41,24 @@ std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& err
 // letters, digits and "._+-" turned into single underscores.
 std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name);
 
+// How a recording's channel files hold their samples: 32-bit float WAV
+// (RF64 past 4 GiB), raw little-endian 32-bit or 64-bit floats, or CSV text
+// (a line "time,value" per sample, each number in the shortest form that
+// reads back as the same double).
+enum class SampleFormat { Wav, Raw32, Raw64, Csv };
+// "wav", "raw32", "raw64", "csv"; false for another name.
+bool parseSampleFormat(const std::string& name, SampleFormat& format);
+// The file name ending of a format (".wav", ".f32", ".f64", ".csv") and the
+// manifest's sample_format ("float32le", "float32le", "float64le", "csv").
+const char* sampleFormatExtension(SampleFormat format);
+const char* sampleFormatName(SampleFormat format);
+
+// CSV lines of samples first .. first + n - 1 at `frequency`: "time,value",
+// each number in its shortest exact form.
+void appendCsv(std::string& text, std::uint64_t first, double frequency, const double* values,
+               std::size_t n);
+inline constexpr const char* kCsvHeader = "time,value\n";
+
 class Recording {
 public:
     // Opens a channel file; null (and `error` set) when it cannot be made.
@@ -50,7 +68,8 @@ public:
     // How a run ended, when nothing failed.
     enum class End { Complete, Interrupted };
 
-    Recording(std::string directory, std::string name, Opener opener = {});
+    Recording(std::string directory, std::string name, Opener opener = {},
+              SampleFormat format = SampleFormat::Wav);
     ~Recording(); // an open recording ends as interrupted
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
@@ -64,6 +83,9 @@ public:
     // stops that channel's file (what it holds stays readable), is reported
     // once, and the run goes on.
     void write(host::HostChannel& channel, const float* block, std::int32_t count);
+    // The same with 64-bit values, for the raw64 and CSV formats (the others
+    // take them rounded to float).
+    void write(host::HostChannel& channel, const double* block, std::int32_t count);
     // Brings the manifest up to date.
     void flush();
     // Closes the files and writes the final status: failed when anything
@@ -80,6 +102,9 @@ public:
     std::string manifestPath() const;
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
+    SampleFormat format() const { return format_; }
+    // The file of a channel in the recording's folder ("" before it is known).
+    std::string fileOf(const host::HostChannel& channel) const;
 
     // Picks a name that is not yet a folder in `directory`: `base`, else
     // base-2, base-3, ...
@@ -90,6 +115,8 @@ private:
 
     Track& track(host::HostChannel& channel);
     bool startFile(Track& track);
+    bool writeBytes(Track& track, const void* data, std::int64_t bytes);
+    void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
     bool writeManifest();
     void fail(const std::string& message);
@@ -98,6 +125,7 @@ private:
     std::string name_;
     std::string folder_;
     Opener opener_;
+    SampleFormat format_;
     ErrorHandler onError_;
     double seconds_ = 0;
     std::string started_;

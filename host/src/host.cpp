@@ -404,6 +404,33 @@ bool Host::requestData(LoadedModule& module, const std::string& name, std::int32
     return ok;
 }
 
+bool Host::requestRange(LoadedModule& module, const std::string& name, std::uint64_t first,
+                        std::uint64_t count, float* floats, double* doubles,
+                        std::uint32_t& noiseState, double* frequency) {
+    auto* asking = new HostChannel(*this, name, module.name());
+    asking->removed_ = true;
+    if (HostChannel* existing = channel(name))
+        asking->frequency_ = existing->frequency();
+    DataRangeRequest request{};
+    request.size = sizeof request;
+    request.asking = asking;
+    request.first = first;
+    request.count = count;
+    request.floats = floats;
+    request.doubles = doubles;
+    request.noiseState = noiseState;
+    const bool ok = notify(module, PN_GETDATARANGE, reinterpret_cast<NotifyParam>(&request));
+    if (asking->refCount() != 1)
+        hostMessage(module.name() + ": the data request's object was not released", 7);
+    asking->Release();
+    if (ok) {
+        noiseState = request.noiseState;
+        if (frequency != nullptr)
+            *frequency = request.frequency;
+    }
+    return ok;
+}
+
 void Host::setCurrentFile(const std::u16string& directory, const std::u16string& name) {
     currentDirectory_ = directory;
     currentName_ = name;

@@ -5,6 +5,7 @@
 #include "platform/text.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace tolvex {
 
@@ -133,6 +134,8 @@ bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
             const auto* request = reinterpret_cast<const DataRequest*>(param);
             return serveDataRequest(*request);
         }
+        case PN_GETDATARANGE:
+            return param != 0 && serveRangeRequest(*reinterpret_cast<DataRangeRequest*>(param));
         default:
             return false;
         }
@@ -271,6 +274,44 @@ bool CTolvex::serveDataRequest(const DataRequest& request) {
         return false;
     found->signal->fill(request.buffer, 0, static_cast<std::size_t>(request.count),
                         static_cast<double>(found->frequency));
+    return true;
+}
+
+bool CTolvex::serveRangeRequest(DataRangeRequest& request) {
+    if (request.size != sizeof(DataRangeRequest) || request.asking == nullptr)
+        return false;
+    if (request.floats != nullptr && request.doubles != nullptr)
+        return false;
+    void* out = nullptr;
+    if (request.asking->QueryInterface(IID_IRecorderChannel, &out) != S_OK || out == nullptr)
+        return false;
+    auto* asking = static_cast<IRecorderChannel*>(out);
+    const char* askedName = asking->getname();
+    const std::string name = askedName != nullptr ? askedName : "";
+    asking->Release();
+
+    const CVirtualChannel* found = nullptr;
+    for (const auto& channel : channels)
+        if (channel->name == name)
+            found = channel.get();
+    if (found == nullptr)
+        return false;
+    const double frequency = static_cast<double>(found->frequency);
+    request.frequency = frequency;
+    if (request.count > SIZE_MAX || request.first > UINT64_MAX - request.count)
+        return false;
+    const tolvex::Signal& signal = *found->signal;
+    // The channel's own run with the noise state the host gave: the shared
+    // generator, which live channels draw, is not touched.
+    const tolvex::SampleRun run{request.first, frequency, request.noiseState,
+                                signal.drawsPerSample()};
+    const auto n = static_cast<std::size_t>(request.count);
+    if (request.floats != nullptr)
+        signal.fillFloats(run, request.floats, n);
+    else if (request.doubles != nullptr)
+        signal.fillDoubles(run, request.doubles, n);
+    if (run.drawStride != 0)
+        request.noiseState = run.from(n).drawState;
     return true;
 }
 

@@ -78,6 +78,7 @@ private:
     void rebuildHostChannels();
     void releaseHostChannels();
     bool serveDataRequest(const DataRequest& request);
+    bool serveRangeRequest(DataRangeRequest& request);
 
     platform::RefCount refs_;
     std::vector<IRecorderChannel*> hostChannels_; // counted references, in host order

@@ -385,6 +385,13 @@ public:
     // then keeps its prior content.
     bool requestData(LoadedModule& module, const std::string& name, std::int32_t count,
                      std::vector<double>& values);
+    // PN_GETDATARANGE for the channel `name` (1251): samples first .. first +
+    // count - 1 into `floats` or `doubles` (one of them; neither: only the
+    // noise state moves on), noise drawn from `noiseState`, which is updated.
+    // False when the module answers false (it may not know the code).
+    bool requestRange(LoadedModule& module, const std::string& name, std::uint64_t first,
+                      std::uint64_t count, float* floats, double* doubles,
+                      std::uint32_t& noiseState, double* frequency = nullptr);
     // Makes (directory, name) the current file and sends code 25 with it to
     // every module. `directory` ends with its separator.
     void setCurrentFile(const std::u16string& directory, const std::u16string& name);

@@ -34,6 +34,10 @@ enum : std::uint32_t {
     PN_LOADSETTINGSAT = 12, // param: const char* path
     PN_STORESETTINGSAT = 13,
     PN_CURRENTFILE = 25, // param: CurrentFileRecord*
+    // Ours, beyond the codes every host sends: samples of a named channel from
+    // any index, with the noise generator's state in the record. A module that
+    // does not know it answers false, as for every unknown code.
+    PN_GETDATARANGE = 40, // param: DataRangeRequest*
 };
 
 // Plug-in properties (IRecorderPlugin::getproperty).
@@ -248,6 +252,24 @@ static_assert(offsetof(DataRequest, asking) == 4);
 static_assert(offsetof(DataRequest, count) == 12);
 static_assert(offsetof(DataRequest, buffer) == 24);
 #endif
+
+// The record of PN_GETDATARANGE; the host owns it. Samples first .. first +
+// count - 1 of the channel that `asking` names (t = k / frequency), the same
+// values as PN_GETDATA gives at those indices: into `floats` rounded to 32-bit
+// floats (the values the channel pushes), or into `doubles`. With neither
+// buffer nothing is written and only the noise state moves on. Noise draws
+// start at `noiseState` and the state where they end is written back; the
+// module's own generator is left alone. `frequency` is written back too.
+struct DataRangeRequest {
+    std::uint32_t size; // sizeof(DataRangeRequest); a module refuses other sizes
+    IUnknown* asking;   // yields IRecorderChannel
+    std::uint64_t first;
+    std::uint64_t count;
+    float* floats;
+    double* doubles;
+    std::uint32_t noiseState; // in and out
+    double frequency;         // out
+};
 
 // The record of PN_CURRENTFILE; the host owns it.
 struct CurrentFileRecord {
