@@ -224,8 +224,7 @@ struct Recording::Track {
     std::string failure;
 };
 
-Recording::Recording(std::string directory, std::string name, Opener opener,
-                     SampleFormat format)
+Recording::Recording(std::string directory, std::string name, Opener opener, SampleFormat format)
     : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)),
       format_(format) {
     if (!opener_)

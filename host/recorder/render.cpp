@@ -78,8 +78,8 @@ public:
         const double seconds = std::chrono::duration<double>(now - start_).count();
         char line[160];
         std::snprintf(line, sizeof line, "\rrender [%-*.*s] %5.1f %%  %.1f of %.1f MS  %.0f MS/s ",
-                      width, filled, "##############################", part * 100, d / 1e6,
-                      t / 1e6, seconds > 0 ? d / seconds / 1e6 : 0.0);
+                      width, filled, "##############################", part * 100, d / 1e6, t / 1e6,
+                      seconds > 0 ? d / seconds / 1e6 : 0.0);
         err_ << line;
         err_.flush();
         drawn_ = true;
@@ -105,7 +105,8 @@ bool writeAll(std::FILE* file, const void* data, std::size_t bytes) {
 }
 
 std::string baseNameOf(const std::string& path) {
-    const std::string base = QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString();
+    const std::string base =
+        QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString();
     return base.empty() ? "render" : base;
 }
 
@@ -287,12 +288,11 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
 
     std::unique_ptr<Recording> recording;
     if (!o.toStdout()) {
-        const std::string name = Recording::freeName(
-            o.directory, o.name.empty() ? baseNameOf(o.config) : o.name);
+        const std::string name =
+            Recording::freeName(o.directory, o.name.empty() ? baseNameOf(o.config) : o.name);
         recording = std::make_unique<Recording>(o.directory, name, Recording::Opener{}, o.format);
-        recording->setErrorHandler([&err](const std::string& m) {
-            err << "\nrecorder render: " << m << "\n";
-        });
+        recording->setErrorHandler(
+            [&err](const std::string& m) { err << "\nrecorder render: " << m << "\n"; });
         recording->setRunSeconds(o.seconds);
         if (!recording->open(selected))
             return failed(recording->error());
@@ -349,8 +349,9 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
                     ok = writeAll(stdout, text.data(), text.size());
                 } else {
                     const std::size_t size = n * (wide ? sizeof(double) : sizeof(float));
-                    ok = writeAll(stdout, wide ? static_cast<const void*>(doubles.data())
-                                               : static_cast<const void*>(floats.data()),
+                    ok = writeAll(stdout,
+                                  wide ? static_cast<const void*>(doubles.data())
+                                       : static_cast<const void*>(floats.data()),
                                   size);
                 }
                 if (!ok) {

@@ -88,11 +88,10 @@ host::HostChannel* SampleSource::channelNamed(const std::string& utf8Name) const
     return nullptr;
 }
 
-bool SampleSource::fill(const host::HostChannel& channel, std::uint64_t first,
-                        std::uint64_t count, float* floats, double* doubles,
-                        std::uint32_t& noiseState) {
-    return module_ != nullptr && host_->requestRange(*module_, channel.name(), first, count,
-                                                     floats, doubles, noiseState);
+bool SampleSource::fill(const host::HostChannel& channel, std::uint64_t first, std::uint64_t count,
+                        float* floats, double* doubles, std::uint32_t& noiseState) {
+    return module_ != nullptr &&
+           host_->requestRange(*module_, channel.name(), first, count, floats, doubles, noiseState);
 }
 
 bool SampleSource::skip(const host::HostChannel& channel, std::uint64_t count,

@@ -32,8 +32,7 @@ public:
     // first (platform profile functions on its path). False with one line of
     // why.
     bool open(const std::string& modulePath, const std::string& config, std::string& error,
-              const std::function<bool(const std::string& copy, std::string& error)>& prepare =
-                  {});
+              const std::function<bool(const std::string& copy, std::string& error)>& prepare = {});
 
     host::Host& host() { return *host_; }
     // The channels in the recorder's order, as the module registered them.

@@ -278,3 +278,66 @@ TEST_F(TolvexTest, StartAndStopSwitchTheWindow) {
     EXPECT_TRUE(view.buttonEnabled(tolvex::ToolButton::Save));
     EXPECT_FALSE(view.timerEnabled(tolvex::WindowTimer::Generation));
 }
+
+// Requests from an index: the values PN_GETDATA gives there, the noise from
+// the state in the record, and the shared generator left alone.
+TEST_F(DataRequests, ARangeFromAnyIndexEqualsTheRequestFromZero) {
+    auto sum = std::make_unique<tolvex::CompositeSignal>();
+    sum->parts.push_back(std::make_unique<tolvex::NoiseSignal>());
+    addChannel("Sum", 1000.0f, std::move(sum));
+    std::vector<double> whole(3000);
+    ASSERT_TRUE(request(host.channel("Sum"), 3000, whole));
+    tolvex::noise::reset(12345);
+
+    auto range = [&](const char* name, std::uint64_t first, std::uint64_t count, float* floats,
+                     double* doubles, std::uint32_t& state) {
+        DataRangeRequest r{};
+        r.size = sizeof r;
+        r.asking = host.channel(name);
+        r.first = first;
+        r.count = count;
+        r.floats = floats;
+        r.doubles = doubles;
+        r.noiseState = state;
+        const bool ok = plugin->notify(PN_GETDATARANGE, reinterpret_cast<NotifyParam>(&r));
+        state = r.noiseState;
+        EXPECT_TRUE(!ok || r.frequency == static_cast<double>(host.channel(name)->frequency()));
+        return ok;
+    };
+    // The same values in uneven pieces, with the state carried from piece to
+    // piece; floats are the doubles rounded.
+    std::uint32_t state = 1;
+    std::vector<double> pieces(3000);
+    std::vector<float> floats(3000);
+    std::uint32_t floatState = 1;
+    for (std::uint64_t at = 0; at < 3000;) {
+        const std::uint64_t n = std::min<std::uint64_t>(3000 - at, 1 + at % 977);
+        ASSERT_TRUE(range("Sum", at, n, nullptr, pieces.data() + at, state));
+        ASSERT_TRUE(range("Sum", at, n, floats.data() + at, nullptr, floatState));
+        at += n;
+    }
+    EXPECT_EQ(pieces, whole);
+    EXPECT_EQ(state, floatState);
+    for (std::size_t k = 0; k < whole.size(); ++k)
+        ASSERT_EQ(floats[k], static_cast<float>(whole[k])) << k;
+    EXPECT_EQ(tolvex::noise::state(), 12345u);
+    // No buffer: only the state moves, as far as the samples would have.
+    std::uint32_t skipped = 1;
+    ASSERT_TRUE(range("Sum", 0, 3000, nullptr, nullptr, skipped));
+    EXPECT_EQ(skipped, state);
+
+    // Refused: another record size, two buffers, an unknown name.
+    DataRangeRequest bad{};
+    bad.size = sizeof bad - 8;
+    bad.asking = host.channel("Sum");
+    bad.count = 1;
+    bad.doubles = pieces.data();
+    EXPECT_FALSE(plugin->notify(PN_GETDATARANGE, reinterpret_cast<NotifyParam>(&bad)));
+    std::uint32_t s = 1;
+    EXPECT_FALSE(range("Sum", 0, 1, floats.data(), pieces.data(), s));
+    EXPECT_FALSE(plugin->notify(PN_GETDATARANGE, 0));
+    host::HostChannel* other = host.addChannel("Other", 10.0);
+    bad.size = sizeof bad;
+    bad.asking = other;
+    EXPECT_FALSE(plugin->notify(PN_GETDATARANGE, reinterpret_cast<NotifyParam>(&bad)));
+}
