@@ -294,7 +294,7 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
         recording->setErrorHandler(
             [&err](const std::string& m) { err << "\nrecorder render: " << m << "\n"; });
         recording->setRunSeconds(o.seconds);
-        if (!recording->open(selected))
+        if (!recording->open(selected) || !recording->keepConfiguration(o.config))
             return failed(recording->error());
     }
 
