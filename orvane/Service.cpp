@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include "platform/module.h"
+#include "platform/wholefile.h"
 
 #include <cerrno>
 #include <charconv>
@@ -173,30 +174,15 @@ bool writeTokenFile(const std::string& file, std::string& token, std::string& er
         error = std::strerror(errno);
         return false;
     }
-    const std::string temporary = file + ".tmp" + std::to_string(getpid());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const std::string text = token + "\n";
-    bool ok = fchmod(fd, 0600) == 0 &&
-              write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-              fsync(fd) == 0;
-    if (!ok)
-        error = std::strerror(errno);
-    ok = (::close(fd) == 0) && ok;
-    bool raced = false;
-    if (ok && ::link(temporary.c_str(), file.c_str()) != 0) {
-        raced = errno == EEXIST;
-        error = std::strerror(errno);
-        ok = false;
-    }
-    unlink(temporary.c_str());
-    if (raced)
+    platform::WholeFileOptions options;
+    options.ownerOnly = true;
+    options.keepExisting = true;
+    if (platform::writeWholeFile(file, token + "\n", error, options))
+        return true;
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) == 0) // another start was first
         return readTokenFile(file, token, error) == Kept::Found;
-    return ok;
+    return false;
 }
 
 // 24 random bytes from the kernel as 48 hex digits; empty when none can be had.
