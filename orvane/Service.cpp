@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,7 +58,18 @@ int configuredPort() {
         report(std::string("ORVANE_PORT=") + env + " is not a port number; ignored");
     }
     const std::string file = libraryFolder() + "Orvane.conf";
-    std::ifstream in(file);
+    std::string text;
+    std::string why;
+    switch (platform::readWholeFile(file, text, why)) {
+    case platform::ReadOutcome::Missing:
+        return kDefaultPort;
+    case platform::ReadOutcome::Failed:
+        report(file + ": " + why + "; ignored");
+        return kDefaultPort;
+    case platform::ReadOutcome::Ok:
+        break;
+    }
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         const std::string::size_type hash = line.find('#');
@@ -125,7 +136,8 @@ enum class Kept { Found, Missing, Refused };
 // Reads the token kept in `file`. A file that others may read, or that holds
 // no usable token, is refused and left as it is.
 Kept readTokenFile(const std::string& file, std::string& token, std::string& error) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without waiting: a FIFO in the token's place is refused, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
             return Kept::Missing;
@@ -137,7 +149,10 @@ Kept readTokenFile(const std::string& file, std::string& token, std::string& err
     bool ok = fstat(fd, &info) == 0;
     if (!ok) {
         error = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 077) != 0) {
+    } else if (!S_ISREG(info.st_mode)) {
+        error = "it is not a regular file";
+        ok = false;
+    } else if (info.st_uid != getuid() || (info.st_mode & 077) != 0) {
         error = "it must be a file of this user that only this user may read (chmod 600)";
         ok = false;
     } else {

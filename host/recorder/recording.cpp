@@ -272,20 +272,22 @@ bool Recording::keepConfiguration(const std::string& path) {
     if (!open_)
         return false;
     const std::string copy = name_ + ".res";
-    QFile source(QString::fromStdString(path));
-    if (!source.open(QIODevice::ReadOnly)) {
-        fail("cannot read the configuration " + path + ": " + source.errorString().toStdString());
+    std::string bytes;
+    std::string why;
+    if (platform::readWholeFile(path, bytes, why) != platform::ReadOutcome::Ok) {
+        fail("cannot read the configuration " + path + ": " + why);
         return false;
     }
-    const QByteArray bytes = source.readAll();
-    QSaveFile target(QString::fromStdString(folder_ + "/" + copy));
-    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() ||
-        !target.commit()) {
-        fail("cannot write " + folder_ + "/" + copy + ": " + target.errorString().toStdString());
+    if (!platform::writeWholeFile(folder_ + "/" + copy, bytes, why)) {
+        fail("cannot write " + folder_ + "/" + copy + ": " + why);
         return false;
     }
     config_ = copy;
-    return writeManifest();
+    if (!writeManifest(why)) {
+        fail("cannot write " + manifestPath() + ": " + why);
+        return false;
+    }
+    return true;
 }
 
 std::string Recording::plotFile(const host::HostChannel& channel) const {

@@ -276,7 +276,8 @@ std::string readProfileString(const std::string& file, std::string_view section,
                               std::string_view key, std::string_view fallback) {
     try {
         std::string data;
-        if (sys::readFile(file, data) == sys::ReadResult::Ok) {
+        std::string why;
+        if (sys::readFile(file, data, why) == sys::ReadResult::Ok) {
             const IniDocument doc(std::move(data));
             if (const auto value = doc.find(section, key))
                 return unquote(*value);
@@ -311,8 +312,8 @@ bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry
             why = "a section, key or value does not fit on one INI line";
         } else {
             std::string data;
-            if (sys::readFile(file, data) == sys::ReadResult::Failed) {
-                why = "it cannot be read"; // never replace a file we could not read
+            if (sys::readFile(file, data, why) == sys::ReadResult::Failed) {
+                why = "it cannot be read: " + why; // never replace a file we could not read
             } else {
                 IniDocument doc(std::move(data));
                 for (const ProfileEntry& e : entries)
@@ -344,7 +345,8 @@ TIniFile::~TIniFile() = default;
 const IniDocument& TIniFile::document() const {
     if (!cache_) {
         std::string data;
-        if (sys::readFile(file_, data) != sys::ReadResult::Ok)
+        std::string why;
+        if (sys::readFile(file_, data, why) != sys::ReadResult::Ok)
             data.clear();
         cache_ = std::make_unique<IniDocument>(std::move(data));
         for (const ProfileEntry& e : pending_)

@@ -25,9 +25,9 @@ bool environmentValue(const char* name, std::string& value);
 // folder for `program` elsewhere. Empty when there is none.
 std::string profileFolder(const std::string& program);
 
-enum class ReadResult { Ok, Missing, Failed };
-// The whole file; Missing when neither it nor its folder exists.
-ReadResult readFile(const std::string& file, std::string& out);
+using ReadResult = ReadOutcome;
+// The whole file, as platform::readWholeFile reads it.
+ReadResult readFile(const std::string& file, std::string& out, std::string& error);
 // Writes a new file beside `target`, flushes it and puts it in the target's
 // place in one step: readers see the old file or the new one, never a part.
 // False with the system's reason in `error` when any step fails, the old file

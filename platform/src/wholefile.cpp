@@ -52,6 +52,17 @@ bool sys::isTemporaryOf(std::string_view base, std::string_view name, unsigned l
     return takeNumber(name, serial) && name.empty();
 }
 
+ReadOutcome readWholeFile(const std::string& file, std::string& out, std::string& error) {
+    error.clear();
+    try {
+        return sys::readFile(file, out, error);
+    } catch (...) {
+        out.clear();
+        error = "out of memory";
+        return ReadOutcome::Failed;
+    }
+}
+
 bool writeWholeFile(const std::string& file, std::string_view data, std::string& error,
                     WholeFileOptions options) {
     error.clear();

@@ -28,6 +28,13 @@ struct WholeFileOptions {
 bool writeWholeFile(const std::string& file, std::string_view data, std::string& error,
                     WholeFileOptions options = {});
 
+enum class ReadOutcome { Ok, Missing, Failed };
+// The whole content of `file`, opened without waiting (a FIFO or a device in
+// its place never blocks) and read only when it is a regular file. Missing
+// when neither it nor its folder exists; Failed with the reason in `error`
+// otherwise ("it is not a regular file", or the system's reason).
+ReadOutcome readWholeFile(const std::string& file, std::string& out, std::string& error);
+
 // The name of one writer's temporary file of `file`: "<file>.tmp<pid>_<n>".
 std::string temporaryFileName(const std::string& file, unsigned long process, unsigned serial);
 

@@ -56,13 +56,19 @@ std::string profileFolder(const std::string& program) {
     return {};
 }
 
-ReadResult readFile(const std::string& file, std::string& out) {
+// Opened without waiting, so that a FIFO or a device cannot hold the
+// caller; read only when it is a regular file.
+ReadResult readFile(const std::string& file, std::string& out, std::string& error) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int why = errno;
+        error = std::strerror(why);
+        return why == ENOENT || why == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "it is a folder, not a file" : "it is not a regular file";
         ::close(fd);
         return ReadResult::Failed;
     }
@@ -71,9 +77,11 @@ ReadResult readFile(const std::string& file, std::string& out) {
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || errno == EAGAIN)
                 continue;
+            error = std::strerror(errno);
             ::close(fd);
+            out.clear();
             return ReadResult::Failed;
         }
         if (n == 0)

@@ -45,36 +45,6 @@ std::string profileFolder(const std::string&) {
     return folder;
 }
 
-ReadResult readFile(const std::string& file, std::string& out) {
-    out.clear();
-    HANDLE h = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD e = ::GetLastError();
-        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
-                                                                      : ReadResult::Failed;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        ::CloseHandle(h);
-        return ReadResult::Failed;
-    }
-    char buf[65536];
-    for (;;) {
-        DWORD n = 0;
-        if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) {
-            ::CloseHandle(h);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, n);
-    }
-    ::CloseHandle(h);
-    return ReadResult::Ok;
-}
-
 namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
@@ -139,6 +109,45 @@ void removeStaleTemporaries(const std::string& path) {
 }
 
 } // namespace
+
+// Only a file on a disk is read: a pipe or a device in its place is refused.
+ReadResult readFile(const std::string& file, std::string& out, std::string& error) {
+    out.clear();
+    HANDLE h = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesA(file.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            error = "it is a folder, not a file";
+        else
+            error = describe(e);
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
+                                                                      : ReadResult::Failed;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = "it is not a regular file";
+        ::CloseHandle(h);
+        return ReadResult::Failed;
+    }
+    char buf[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) {
+            error = describe(::GetLastError());
+            ::CloseHandle(h);
+            out.clear();
+            return ReadResult::Failed;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, n);
+    }
+    ::CloseHandle(h);
+    return ReadResult::Ok;
+}
 
 bool replaceFile(const std::string& target, std::string_view data, const WholeFileOptions& options,
                  std::string& error) {
