@@ -83,7 +83,8 @@ const char* const kUsage =
     "  --dir DIR           folder of the recordings (default: recordings)\n"
     "  --name NAME         name of the recording (default: run-<date>-<time>)\n"
     "  --no-record         record nothing\n"
-    "  --plot DIR          write a PNG plot per channel into DIR when a run ends\n"
+    "  --plot              write a PNG plot per channel into the recording's folder when\n"
+    "                      a run ends\n"
     "  --pull NAME COUNT   print COUNT values of channel NAME from a data request when a\n"
     "                      run ends\n"
     "  --screenshot FILE   window: save a picture of the window before the timed run stops\n"
@@ -159,10 +160,7 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
         } else if (a == "--no-record") {
             o.session.record = false;
         } else if (a == "--plot") {
-            const char* v = value("a folder");
-            if (v == nullptr)
-                return false;
-            o.plotDir = v;
+            o.plot = true;
         } else if (a == "--pull") {
             const char* name = value("a channel name and a count");
             const char* count = name == nullptr ? nullptr : value("a count");
@@ -207,6 +205,10 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
         error = "--headless and --window exclude each other";
         return false;
     }
+    if (o.plot && !o.session.record) {
+        error = "--plot puts the plots into the recording's folder: not with --no-record";
+        return false;
+    }
     return true;
 }
 
@@ -233,8 +235,6 @@ bool checkBeforeStart(const ProgramOptions& o, std::string& error) {
     if (!o.session.config.empty() && !checkConfiguration(o.session.config, error))
         return false;
     if (o.session.record && !checkWritableFolder(o.session.directory, error))
-        return false;
-    if (!o.plotDir.empty() && !checkWritableFolder(o.plotDir, error))
         return false;
     if (!o.screenshot.empty()) {
         const std::string folder = QFileInfo(QString::fromStdString(o.screenshot))
@@ -358,22 +358,24 @@ void Program::runEnded() {
             failure("recording failed: " + r->error());
     }
     out_.flush();
-    if (!options_.plotDir.empty())
+    if (options_.plot)
         writePlots();
     pull();
 }
 
 void Program::writePlots() {
-    const auto& channels = session_->host().channels();
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        const host::HostChannel* c = channels[i];
+    // Beside the channel's WAV file, named as it is: each recording has its own.
+    const Recording* r = session_->recording();
+    if (r == nullptr)
+        return;
+    for (const host::HostChannel* c : session_->host().channels()) {
+        const std::string file = r->plotFile(*c);
+        if (file.empty())
+            continue; // came after the recording ended
         const Envelope empty;
         const Envelope* e = session_->envelope(c);
         const std::string name = host::utf8(c->name().c_str());
-        std::string path = options_.plotDir + "/" + channelFileStem(i, channels.size(), name);
-        if (runs_ > 1)
-            path += "-run" + std::to_string(runs_);
-        path += ".png";
+        const std::string path = r->folder() + "/" + file;
         std::string error;
         if (!writePlot(path, name, c->frequency(), e != nullptr ? *e : empty, error))
             failure(error);

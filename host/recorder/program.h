@@ -27,7 +27,7 @@ struct ProgramOptions {
     // window: a run starts by itself only when this is given.
     std::optional<double> seconds;
     bool quitAfterRun = false; // the window: quit once the timed run is over
-    std::string plotDir;
+    bool plot = false; // a PNG plot per channel into the recording's folder
     std::vector<std::pair<std::string, std::int32_t>> pulls; // UTF-8 names
     bool trace = false;   // every call a module makes, as it happens
     bool verbose = false; // the modules' traces (log kind 1) too

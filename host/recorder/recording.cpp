@@ -235,6 +235,34 @@ bool Recording::open(const std::vector<host::HostChannel*>& channels) {
     return true;
 }
 
+bool Recording::keepConfiguration(const std::string& path) {
+    if (!open_)
+        return false;
+    const std::string copy = name_ + ".res";
+    QFile source(QString::fromStdString(path));
+    if (!source.open(QIODevice::ReadOnly)) {
+        fail("cannot read the configuration " + path + ": " + source.errorString().toStdString());
+        return false;
+    }
+    const QByteArray bytes = source.readAll();
+    QSaveFile target(QString::fromStdString(folder_ + "/" + copy));
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() ||
+        !target.commit()) {
+        fail("cannot write " + folder_ + "/" + copy + ": " + target.errorString().toStdString());
+        return false;
+    }
+    config_ = copy;
+    return writeManifest();
+}
+
+std::string Recording::plotFile(const host::HostChannel& channel) const {
+    auto it = index_.find(&channel);
+    if (it == index_.end())
+        return {};
+    const std::string& file = it->second->file;
+    return file.substr(0, file.size() - 4) + ".png";
+}
+
 void Recording::fail(const std::string& message) {
     const bool first = error_.empty();
     if (first)
@@ -325,7 +353,7 @@ void Recording::close(End end) {
             t->channel = nullptr;
         }
     }
-    index_.clear();
+    // index_ stays: plotFile() still names the files after the run.
 }
 
 bool Recording::writeManifest() {
@@ -339,6 +367,8 @@ bool Recording::writeManifest() {
     std::snprintf(secs, sizeof secs, "%.3f", seconds_);
     text << "seconds=" << secs << "\n";
     text << "status=" << escape(status()) << "\n";
+    if (!config_.empty())
+        text << "config=" << escape(config_) << "\n";
     text << "channels=" << tracks_.size() << "\n";
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const Track& t = *tracks_[i];
@@ -399,6 +429,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 run.seconds = std::strtod(value.c_str(), nullptr);
             else if (key == "status")
                 run.status = value;
+            else if (key == "config")
+                run.config = value;
         } else if (!run.channels.empty()) {
             RecordedChannel& c = run.channels.back();
             if (key == "name")

@@ -57,6 +57,11 @@ public:
     // Why --config cannot be used ("" when it can, or when there is none).
     const std::string& configError() const { return configError_; }
     std::string modulePath(const std::string& nameOrPath) const;
+    // The emulator configuration this run works on (the one the emulator's
+    // settings name, --config's file unless loaded otherwise since), when the
+    // emulator is loaded; "" when none. Each recording keeps a copy of it as
+    // it is at Start.
+    std::string configurationInUse() const;
     const std::vector<std::string>& failures() const { return failures_; }
 
     void start() { host_->startRecorder(); }

@@ -216,8 +216,8 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
     env.remove("QT_QPA_PLATFORM");
     p.setProcessEnvironment(env);
     p.start(QString::fromStdString(kModules + "/recorder"),
-            {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot",
-             dir.filePath("plots"), "--pull", "Probe A", "3", "HostProbe", "Missing"});
+            {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot", "--pull",
+             "Probe A", "3", "HostProbe", "Missing"});
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     const QString err = QString::fromUtf8(p.readAllStandardError());
@@ -231,7 +231,8 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
         << err.toStdString();
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("rec/t/t.kova")));
-    const std::string plot = dir.filePath("plots/00-Probe_A.png").toStdString();
+    // The plots go beside the channels' files, in the recording's folder.
+    const std::string plot = dir.filePath("rec/t/00-Probe_A.png").toStdString();
     EXPECT_GT(inkedPixels(plot), 200);
 }
 
@@ -252,7 +253,7 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
         {{"--config", dir.filePath("missing.res")}, 1, "No such file or directory"},
         {{"--config", file}, 1, "is not an emulator configuration"},
         {{"--dir", file + "/rec"}, 1, "Not a directory"},
-        {{"--no-record", "--plot", file + "/plots"}, 1, "Not a directory"},
+        {{"--no-record", "--plot"}, 2, "not with --no-record"},
         {{"--seconds", "inf"}, 2, "not a finite number"},
         {{"--window", "--quit"}, 2, "--quit needs --seconds"},
         {{"--headless", "--screenshot", "x.png"}, 2, "--screenshot needs the window"},
@@ -401,6 +402,12 @@ TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
     recorder::RecordedRun run;
     std::string error;
     ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    // The recording keeps the configuration it ran, byte for byte.
+    ASSERT_EQ(run.config, "run.res");
+    QFile copy(QString::fromStdString(s.recording()->folder() + "/run.res"));
+    QFile original(QString::fromStdString(o.config));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), original.readAll());
     for (const host::HostChannel* c : channels) {
         const std::string name = host::utf8(c->name().c_str());
         const std::uint64_t got = c->stats().samples;
