@@ -117,6 +117,10 @@ std::string number(double v) {
 
 } // namespace
 
+std::string soundLibraryVersion() {
+    return sf_version_string();
+}
+
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
     auto file = std::make_unique<DiskFile>(path);
     if (!file->open()) {
@@ -324,6 +328,7 @@ void Recording::write(host::HostChannel& channel, const float* block, std::int32
         return;
     const sf_count_t written = sf_write_float(t.sound, block, count);
     t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
+    bytes_ += static_cast<std::int64_t>(std::max<sf_count_t>(written, 0)) * 4;
     if (written != count) {
         const std::string why = t.bytes->error();
         stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));

@@ -33,6 +33,9 @@ public:
     virtual std::string error() const = 0;
 };
 
+// The sound file library's name and version.
+std::string soundLibraryVersion();
+
 // A file on disk, created or emptied, written without buffering in between.
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error);
 
@@ -86,6 +89,8 @@ public:
     std::string manifestPath() const;
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
+    // Bytes of samples written into the channels' files so far.
+    std::int64_t bytesWritten() const { return bytes_; }
 
     // Picks a name that is not yet a folder in `directory`: `base`, else
     // base-2, base-3, ...
@@ -106,6 +111,7 @@ private:
     Opener opener_;
     ErrorHandler onError_;
     double seconds_ = 0;
+    std::int64_t bytes_ = 0;
     std::string started_;
     std::string config_; // the copy's file name, "" when none
     bool open_ = false;

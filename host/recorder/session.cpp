@@ -130,12 +130,16 @@ bool checkWritableFolder(const std::string& path, std::string& error) {
 }
 
 std::string Session::modulePath(const std::string& nameOrPath) const {
+    return recorder::modulePath(options_, nameOrPath);
+}
+
+std::string modulePath(const SessionOptions& options, const std::string& nameOrPath) {
     if (nameOrPath.find('/') != std::string::npos)
         return nameOrPath;
     std::string file = nameOrPath;
     if (file.size() < 3 || file.compare(file.size() - 3, 3, ".so") != 0)
         file += ".so";
-    const std::string& dir = options_.programDirectory;
+    const std::string& dir = options.programDirectory;
     return dir.empty() ? "./" + file : dir + "/" + file;
 }
 

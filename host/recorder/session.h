@@ -35,6 +35,10 @@ struct SessionOptions {
     Recording::Opener opener;   // tests
 };
 
+// Where a module named on the command line is looked up: a path as it is, a
+// name as <name>.so in the program's folder.
+std::string modulePath(const SessionOptions& options, const std::string& nameOrPath);
+
 // Whether `path` is a readable emulator configuration; `error` tells why not
 // in one line.
 bool checkConfiguration(const std::string& path, std::string& error);
