@@ -1,6 +1,7 @@
 // recorder: loads plug-in modules, runs them, shows and records their
 // channels. With --headless (or without a display) it runs for a while, then
 // prints a summary per channel.
+#include "check.h"
 #include "program.h"
 #include "render.h"
 
@@ -34,12 +35,14 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QS
     gQtHandler(type, context, text);
 }
 
-// `recorder NAME ...`: the subcommands, each in a file of its own.
+// The subcommands: `recorder NAME ...` runs one with argv from NAME on.
 struct Subcommand {
     const char* name;
-    int (*run)(int argc, char** argv); // argv[0] is the subcommand's name
+    int (*run)(int argc, char** argv);
 };
-constexpr Subcommand kSubcommands[] = {
+const Subcommand kSubcommands[] = {
+    {"check", [](int argc,
+                 char** argv) { return recorder::checkCommand(argc, argv, std::cout, std::cerr); }},
     {"render", recorder::renderCommand},
 };
 
@@ -47,9 +50,9 @@ constexpr Subcommand kSubcommands[] = {
 
 int main(int argc, char** argv) {
     if (argc >= 2)
-        for (const Subcommand& command : kSubcommands)
-            if (std::strcmp(argv[1], command.name) == 0)
-                return command.run(argc - 1, argv + 1);
+        for (const Subcommand& s : kSubcommands)
+            if (std::strcmp(argv[1], s.name) == 0)
+                return s.run(argc - 1, argv + 1);
     recorder::ProgramOptions o;
     std::string error;
     if (!recorder::parseOptions(argc, argv, o, error)) {

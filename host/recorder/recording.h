@@ -129,7 +129,7 @@ private:
     bool writeBytes(Track& track, const void* data, std::int64_t bytes);
     void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
-    bool writeManifest();
+    bool writeManifest(std::string& why);
     void fail(const std::string& message);
 
     std::string directory_;
