@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace recorder {
 
 namespace {
@@ -22,6 +26,57 @@ void widen(Bin& bin, float v) {
     } else {
         bin.lo = std::min(bin.lo, v);
         bin.hi = std::max(bin.hi, v);
+    }
+}
+
+// Widens `bin` by the finite values of a run, in eight lanes side by side: a
+// fraction of a nanosecond a sample. NaN and infinities are passed over.
+void widenRun(Bin& bin, const float* v, std::int64_t n) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    float lo = kInf;
+    float hi = -kInf;
+    std::int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
+    const __m128 up = _mm_set1_ps(kInf);
+    const __m128 down = _mm_set1_ps(-kInf);
+    __m128 lo0 = up;
+    __m128 lo1 = up;
+    __m128 hi0 = down;
+    __m128 hi1 = down;
+    for (; i + 8 <= n; i += 8) {
+        const __m128 a = _mm_loadu_ps(v + i);
+        const __m128 b = _mm_loadu_ps(v + i + 4);
+        // All ones where the value is finite (false for NaN and infinities).
+        const __m128 fa = _mm_cmple_ps(_mm_and_ps(a, magnitude), largest);
+        const __m128 fb = _mm_cmple_ps(_mm_and_ps(b, magnitude), largest);
+        const __m128 ka = _mm_and_ps(fa, a);
+        const __m128 kb = _mm_and_ps(fb, b);
+        lo0 = _mm_min_ps(lo0, _mm_or_ps(ka, _mm_andnot_ps(fa, up)));
+        lo1 = _mm_min_ps(lo1, _mm_or_ps(kb, _mm_andnot_ps(fb, up)));
+        hi0 = _mm_max_ps(hi0, _mm_or_ps(ka, _mm_andnot_ps(fa, down)));
+        hi1 = _mm_max_ps(hi1, _mm_or_ps(kb, _mm_andnot_ps(fb, down)));
+    }
+    float l[8];
+    float h[8];
+    _mm_storeu_ps(l, lo0);
+    _mm_storeu_ps(l + 4, lo1);
+    _mm_storeu_ps(h, hi0);
+    _mm_storeu_ps(h + 4, hi1);
+    for (int k = 0; k < 8; ++k) {
+        lo = std::min(lo, l[k]);
+        hi = std::max(hi, h[k]);
+    }
+#endif
+    for (; i < n; ++i)
+        if (std::isfinite(v[i])) {
+            lo = std::min(lo, v[i]);
+            hi = std::max(hi, v[i]);
+        }
+    if (lo <= hi) {
+        widen(bin, lo);
+        widen(bin, hi);
     }
 }
 
@@ -39,14 +94,14 @@ Envelope::Envelope(std::size_t maxBins)
     : maxBins_(std::max<std::size_t>(maxBins, 2) & ~std::size_t{1}) {}
 
 void Envelope::add(const float* values, std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        const float v = values[i];
-        if (!std::isfinite(v)) {
-            ++partialCount_; // counted, not drawn
-        } else {
-            widen(partial_, v);
-            ++partialCount_;
-        }
+    // Run by run: each run fills the partial bin up to its span at most.
+    std::int64_t i = 0;
+    while (i < count) {
+        const auto take =
+            std::min<std::int64_t>(count - i, static_cast<std::int64_t>(span_ - partialCount_));
+        widenRun(partial_, values + i, take); // non-finite values are counted, not drawn
+        partialCount_ += static_cast<std::uint64_t>(take);
+        i += take;
         if (partialCount_ == span_) {
             bins_.push_back(partial_);
             partial_ = {};
@@ -74,22 +129,45 @@ ScopeTrace::ScopeTrace(double frequency, double seconds, double slotSeconds)
       seconds_(seconds),
       ring_(static_cast<std::size_t>(std::max(1.0, std::ceil(seconds / slotSeconds_)))) {}
 
+std::int64_t ScopeTrace::slotOf(std::uint64_t sample) const {
+    return static_cast<std::int64_t>(static_cast<double>(sample) / frequency_ / slotSeconds_);
+}
+
+std::uint64_t ScopeTrace::firstOfSlot(std::int64_t slot) const {
+    // An estimate from the inverse, then corrected with slotOf itself, which
+    // alone decides where a sample belongs.
+    const double estimate = std::ceil(static_cast<double>(slot) * slotSeconds_ * frequency_);
+    auto k = static_cast<std::uint64_t>(std::max(estimate, 0.0));
+    while (k > 0 && slotOf(k - 1) >= slot)
+        --k;
+    while (slotOf(k) < slot)
+        ++k;
+    return k;
+}
+
 void ScopeTrace::add(const float* values, std::int32_t count) {
+    if (count <= 0)
+        return;
     const auto n = static_cast<std::int64_t>(ring_.size());
-    for (std::int32_t i = 0; i < count; ++i) {
-        const double t = static_cast<double>(samples_) / frequency_;
-        const auto slot = static_cast<std::int64_t>(t / slotSeconds_);
-        ++samples_;
+    std::int64_t i = 0;
+    while (i < count) {
+        // The samples from here that fall into the same slot, at once.
+        const std::uint64_t k = samples_ + static_cast<std::uint64_t>(i);
+        const std::int64_t slot = slotOf(k);
+        const std::uint64_t next = firstOfSlot(slot + 1);
+        const auto run = static_cast<std::int64_t>(
+            std::min<std::uint64_t>(next - k, static_cast<std::uint64_t>(count - i)));
         if (slot > newest_) {
             // Slots skipped over (slow channels) and the new one start empty.
             for (std::int64_t c = std::max(newest_ + 1, slot - n + 1); c <= slot; ++c)
                 ring_[static_cast<std::size_t>(c % n)] = {};
             newest_ = slot;
         }
-        if (std::isfinite(values[i]))
-            widen(ring_[static_cast<std::size_t>(slot % n)], values[i]);
-        last_ = values[i];
+        widenRun(ring_[static_cast<std::size_t>(slot % n)], values + i, run);
+        i += run;
     }
+    samples_ += static_cast<std::uint64_t>(count);
+    last_ = values[count - 1];
 }
 
 std::vector<Bin> ScopeTrace::window(double t0, double t1, int parts) const {
