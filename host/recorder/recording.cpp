@@ -117,6 +117,10 @@ std::string number(double v) {
 
 } // namespace
 
+std::string soundLibraryVersion() {
+    return sf_version_string();
+}
+
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
     auto file = std::make_unique<DiskFile>(path);
     if (!file->open()) {
@@ -235,6 +239,34 @@ bool Recording::open(const std::vector<host::HostChannel*>& channels) {
     return true;
 }
 
+bool Recording::keepConfiguration(const std::string& path) {
+    if (!open_)
+        return false;
+    const std::string copy = name_ + ".res";
+    QFile source(QString::fromStdString(path));
+    if (!source.open(QIODevice::ReadOnly)) {
+        fail("cannot read the configuration " + path + ": " + source.errorString().toStdString());
+        return false;
+    }
+    const QByteArray bytes = source.readAll();
+    QSaveFile target(QString::fromStdString(folder_ + "/" + copy));
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() ||
+        !target.commit()) {
+        fail("cannot write " + folder_ + "/" + copy + ": " + target.errorString().toStdString());
+        return false;
+    }
+    config_ = copy;
+    return writeManifest();
+}
+
+std::string Recording::plotFile(const host::HostChannel& channel) const {
+    auto it = index_.find(&channel);
+    if (it == index_.end())
+        return {};
+    const std::string& file = it->second->file;
+    return file.substr(0, file.size() - 4) + ".png";
+}
+
 void Recording::fail(const std::string& message) {
     const bool first = error_.empty();
     if (first)
@@ -296,6 +328,7 @@ void Recording::write(host::HostChannel& channel, const float* block, std::int32
         return;
     const sf_count_t written = sf_write_float(t.sound, block, count);
     t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
+    bytes_ += static_cast<std::int64_t>(std::max<sf_count_t>(written, 0)) * 4;
     if (written != count) {
         const std::string why = t.bytes->error();
         stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));
@@ -325,7 +358,7 @@ void Recording::close(End end) {
             t->channel = nullptr;
         }
     }
-    index_.clear();
+    // index_ stays: plotFile() still names the files after the run.
 }
 
 bool Recording::writeManifest() {
@@ -339,6 +372,8 @@ bool Recording::writeManifest() {
     std::snprintf(secs, sizeof secs, "%.3f", seconds_);
     text << "seconds=" << secs << "\n";
     text << "status=" << escape(status()) << "\n";
+    if (!config_.empty())
+        text << "config=" << escape(config_) << "\n";
     text << "channels=" << tracks_.size() << "\n";
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const Track& t = *tracks_[i];
@@ -399,6 +434,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 run.seconds = std::strtod(value.c_str(), nullptr);
             else if (key == "status")
                 run.status = value;
+            else if (key == "config")
+                run.config = value;
         } else if (!run.channels.empty()) {
             RecordedChannel& c = run.channels.back();
             if (key == "name")
