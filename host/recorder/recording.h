@@ -102,7 +102,7 @@ private:
     Track& track(host::HostChannel& channel);
     bool startFile(Track& track);
     void stopFile(Track& track, std::string failure);
-    bool writeManifest();
+    bool writeManifest(std::string& why);
     void fail(const std::string& message);
 
     std::string directory_;

@@ -2,6 +2,7 @@
 
 #include "platform/inifile.h"
 #include "platform/ticks.h"
+#include "platform/wholefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -90,17 +91,13 @@ void Session::prepareConfig() {
 }
 
 bool checkConfiguration(const std::string& path, std::string& error) {
-    std::error_code code;
-    if (std::filesystem::is_directory(std::filesystem::u8path(path), code)) {
-        error = path + ": is a folder";
+    // Opened without waiting: a FIFO in its place is refused, never waited on.
+    std::string text;
+    std::string why;
+    if (platform::readWholeFile(path, text, why) != platform::ReadOutcome::Ok) {
+        error = path + ": " + why;
         return false;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::fclose(file);
     const std::string missing = "\x01";
     const std::string count = platform::readProfileString(path, "common", "Count", missing);
     char* end = nullptr;

@@ -32,6 +32,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace platform::literals;
 
@@ -243,6 +244,8 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a configuration\n");
     f.close();
+    const QString fifo = dir.filePath("pipe.res");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     struct Case {
         QStringList arguments;
         int status;
@@ -251,6 +254,8 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
     const std::vector<Case> cases = {
         {{"--config", dir.filePath("missing.res")}, 1, "No such file or directory"},
         {{"--config", file}, 1, "is not an emulator configuration"},
+        {{"--config", fifo}, 1, "pipe.res: it is not a regular file"},
+        {{"--config", dir.path()}, 1, "it is a folder, not a file"},
         {{"--dir", file + "/rec"}, 1, "Not a directory"},
         {{"--no-record", "--plot"}, 2, "not with --no-record"},
         {{"--seconds", "inf"}, 2, "not a finite number"},
