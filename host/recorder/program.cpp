@@ -569,6 +569,10 @@ int Program::exec() {
         }
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    // Only what will be drawn is kept: the scope's window of each channel
+    // when the window shows, the envelopes when plots are asked for.
+    options_.session.keepScope = !options_.headless;
+    options_.session.keepEnvelopes = options_.plot;
     session_ = std::make_unique<Session>(options_.session);
     if (options_.trace)
         session_->host().setTrace(

@@ -380,6 +380,66 @@ TEST(RecorderViews, ScopeShowsTheAskedTimeOnTheChannelsClock) {
     EXPECT_EQ(filled, 3);
 }
 
+// Block by block the views keep exactly what they keep sample by sample: the
+// same slots and bins, at any rate and with values they pass over.
+TEST(RecorderViews, BlocksKeepWhatSingleSamplesKeep) {
+    for (const double rate : {216000.0, 44100.3, 1000.0, 3.0, 0.7}) {
+        SCOPED_TRACE(rate);
+        const int total = rate > 1000 ? 300000 : 3000;
+        std::vector<float> v(static_cast<std::size_t>(total));
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = static_cast<float>(std::sin(static_cast<double>(i) * 0.001) * 100 +
+                                      static_cast<double>(i % 7));
+        v[5] = NAN;
+        v[1234] = INFINITY;
+        v[1235] = -INFINITY;
+        recorder::ScopeTrace one(rate, 2.0);
+        recorder::ScopeTrace blocks(rate, 2.0);
+        recorder::Envelope oneE(64);
+        recorder::Envelope blocksE(64);
+        for (int i = 0; i < total; ++i) {
+            one.add(&v[static_cast<std::size_t>(i)], 1);
+            oneE.add(&v[static_cast<std::size_t>(i)], 1);
+        }
+        // Uneven blocks: 1, 2, 3, ... samples, then a long one.
+        int at = 0;
+        for (int n = 1; at < total; ++n) {
+            const int take = std::min(n < 200 ? n : 21600, total - at);
+            blocks.add(&v[static_cast<std::size_t>(at)], take);
+            blocksE.add(&v[static_cast<std::size_t>(at)], take);
+            at += take;
+        }
+        EXPECT_EQ(blocks.samples(), one.samples());
+        const double end = static_cast<double>(total) / rate;
+        for (const double span : {2.0, 0.5, 0.013}) {
+            const auto a = one.window(end - span, end, 997);
+            const auto b = blocks.window(end - span, end, 997);
+            ASSERT_EQ(a.size(), b.size());
+            int filled = 0;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                ASSERT_EQ(a[i].filled, b[i].filled) << i;
+                if (a[i].filled) {
+                    ++filled;
+                    EXPECT_EQ(a[i].lo, b[i].lo) << i;
+                    EXPECT_EQ(a[i].hi, b[i].hi) << i;
+                }
+            }
+            if (span * rate >= 2) {
+                EXPECT_GT(filled, 0);
+            }
+        }
+        const auto a = oneE.bins();
+        const auto b = blocksE.bins();
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_EQ(oneE.samplesPerBin(), blocksE.samplesPerBin());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i].filled, b[i].filled) << i;
+            EXPECT_EQ(a[i].lo, b[i].lo) << i;
+            EXPECT_EQ(a[i].hi, b[i].hi) << i;
+        }
+    }
+}
+
 TEST(RecorderViews, SummaryAndDueSamples) {
     EXPECT_EQ(recorder::samplesDue(216000, 2.0), 432000u);
     EXPECT_EQ(recorder::samplesDue(1, 2.999), 3u); // at 0, 1 and 2 s
