@@ -473,7 +473,8 @@ void Recording::endOnFullDisk(const std::string& why) {
     // that every file ends at the same sample time.
     double end = HUGE_VAL;
     for (const auto& t : tracks_)
-        if ((t->sound != nullptr || t->bytes != nullptr) && t->failure.empty())
+        if ((format_ == SampleFormat::Wav ? t->sound != nullptr : t->bytes != nullptr) &&
+            t->failure.empty())
             end = std::min(end, static_cast<double>(t->samples) / t->frequency);
     if (!std::isfinite(end))
         end = 0;
