@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include "analysis.h"
+#include "check.h"
 #include "mainwindow.h"
 
 #include "platform/text.h"
@@ -75,6 +76,7 @@ private:
 
 const char* const kUsage =
     "Usage: recorder [options] [MODULE...]\n"
+    "       recorder check FILE.res...   what the emulator would change in a configuration\n"
     "Loads the plug-in modules (default: Tolvex and Brantic beside the program), runs them\n"
     "and records their channels to <dir>/<name>/<name>.kova.\n"
     "\n"
@@ -85,7 +87,8 @@ const char* const kUsage =
     "  --until-stopped     run from Start until Ctrl+C or a remote stop, which end it\n"
     "                      as complete (exit status 0)\n"
     "  --quit              window: quit once the timed run is over\n"
-    "  --config FILE       emulator configuration (.res) to work on; its edits are kept\n"
+    "  --config FILE       emulator configuration (.res) to work on; its edits are kept;\n"
+    "                      what `recorder check FILE` finds is told first as warnings\n"
     "  --dir DIR           folder of the recordings (default: recordings)\n"
     "  --name NAME         name of the recording (default: run-<date>-<time>)\n"
     "  --no-record         record nothing\n"
@@ -380,6 +383,27 @@ void Program::clearProgress() {
     progressShown_ = false;
 }
 
+void Program::warnOfSpace(double seconds) {
+    double rate = 0;
+    for (const host::HostChannel* c : session_->host().channels())
+        rate += std::max(c->frequency(), 0.0);
+    const double need = rate * 4 * seconds; // 32-bit samples
+    std::error_code code;
+    const auto space =
+        std::filesystem::space(std::filesystem::u8path(options_.session.directory), code);
+    if (code || need <= static_cast<double>(space.available))
+        return;
+    char line[320];
+    std::snprintf(
+        line, sizeof line,
+        "recorder: warning: %g s at the channels' %g samples a second need about %.1f MB, "
+        "and %s has %.1f MB free: the recording will end when the disk is full\n",
+        seconds, rate, need / 1e6, options_.session.directory.c_str(),
+        static_cast<double>(space.available) / 1e6);
+    err_ << line;
+    err_.flush();
+}
+
 void Program::failure(const std::string& text) {
     clearProgress();
     failed_ = true;
@@ -530,7 +554,25 @@ int Program::exec() {
         failure(error);
         return 1;
     }
+    if (!options_.session.config.empty()) {
+        // What the emulator would change without a word, told first; a rate
+        // no run keeps is refused.
+        ConfigurationCheck check;
+        if (checkEmulatorConfiguration(options_.session.config, check, error)) {
+            for (const std::string& f : check.findings)
+                err_ << "recorder: warning: " << options_.session.config << ": " << f << "\n";
+            const std::string rate = rateProblem(check);
+            if (!rate.empty()) {
+                failure(options_.session.config + ": " + rate + "; nothing runs");
+                return 1;
+            }
+        }
+    }
     QApplication::setQuitOnLastWindowClosed(false);
+    // Only what will be drawn is kept: the scope's window of each channel
+    // when the window shows, the envelopes when plots are asked for.
+    options_.session.keepScope = !options_.headless;
+    options_.session.keepEnvelopes = options_.plot;
     session_ = std::make_unique<Session>(options_.session);
     if (options_.trace)
         session_->host().setTrace(
@@ -541,6 +583,15 @@ int Program::exec() {
             err_ << formatLogLine(m) << "\n";
     });
     session_->setRunEndHandler([this] { runEnded(); });
+    // Headless, a recording that ended on a full disk ends the run: nothing
+    // more of it can be kept.
+    session_->setDiskFullHandler([this] {
+        if (!window_)
+            QTimer::singleShot(0, [this] {
+                timed_.stop();
+                session_->stop();
+            });
+    });
     SignalWatch watch([this](int number) { interrupted(number); });
 
     if (!options_.headless) {
@@ -564,6 +615,8 @@ int Program::exec() {
         window_->show();
     }
 
+    if (ready && options_.session.record && (options_.headless || options_.seconds))
+        warnOfSpace(options_.seconds.value_or(5.0));
     const bool timed = options_.headless || options_.seconds.has_value() || options_.untilStopped;
     if (ready && timed && signal_ == 0) {
         session_->start();
