@@ -583,6 +583,7 @@ int Program::exec() {
     if (window_ && ready) {
         window_->refresh();
         window_->show();
+        window_->placeModuleWindows();
     }
 
     const bool timed = options_.headless || options_.seconds.has_value() || options_.untilStopped;
