@@ -212,6 +212,10 @@ void Session::starting() {
         recording_ = std::make_unique<Recording>(options_.directory, name, options_.opener);
         recording_->setErrorHandler(
             [this](const std::string& m) { host_->hostMessage(m, host::kLogError); });
+        recording_->setDiskFullHandler([this] {
+            if (onDiskFull_)
+                onDiskFull_();
+        });
         if (recording_->open(host_->channels())) {
             host_->hostMessage("recording to " + recording_->manifestPath());
             const std::string config = configurationInUse();

@@ -101,6 +101,9 @@ public:
     void setStateHandler(std::function<void(bool running)> handler) {
         onState_ = std::move(handler);
     }
+    // Called when the disk filled up and the recording ended (the run goes on
+    // until stopped).
+    void setDiskFullHandler(std::function<void()> handler) { onDiskFull_ = std::move(handler); }
     // Called when a run has ended and its recording is closed.
     void setRunEndHandler(std::function<void()> handler) { onRunEnd_ = std::move(handler); }
 
@@ -131,6 +134,7 @@ private:
     std::function<void(const host::LogMessage&)> onMessage_;
     std::function<void(bool)> onState_;
     std::function<void()> onRunEnd_;
+    std::function<void()> onDiskFull_;
 };
 
 } // namespace recorder
