@@ -3,22 +3,12 @@
 // place that uses the compiler's processor checks.
 #pragma once
 
-#include <cstddef> // the C library's identification (__GLIBC__)
-
 // Kernels for AVX2 and AVX-512 exist on x86-64 with GCC or Clang, outside
 // Windows (whose 32-bit build keeps the portable kernels only).
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define TOLVEX_KERNELS_X86 1
 #else
 #define TOLVEX_KERNELS_X86 0
-#endif
-
-// The vector sine of glibc's vector math library (libmvec), reached through
-// `#pragma omp declare simd` on sin. Elsewhere the kernels take the scalar sin.
-#if TOLVEX_KERNELS_X86 && defined(__GLIBC__)
-#define TOLVEX_VECTOR_SINE 1
-#else
-#define TOLVEX_VECTOR_SINE 0
 #endif
 
 namespace tolvex::kernels {
