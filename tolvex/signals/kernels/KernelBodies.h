@@ -44,28 +44,44 @@ inline void store(double* out, double v) {
     *out = canonicalNaN(v);
 }
 
-// One vectorised pass with the branch-free sine; the samples whose argument
-// needs the wide reduction (rare: late samples of fast sines) are computed
-// again, one by one, with the same function's wide path.
+// The branch-free sine in three vectorised passes over the chunk (arguments,
+// reductions, polynomials and levels), each short enough for the processor to
+// overlap many samples; the samples whose argument needs the wide reduction
+// (late samples of fast sines, NaN, infinities) are then computed again one by
+// one with the same function's wide path. With finite levels the formula
+// gives no NaN, so only other levels take the NaN-canonical store.
 template <class Out> void sine(Out* out, std::size_t n, const SineForm& form, Clock clock) {
     const double omega = form.omega;
     const double first = clock.first;
     const double frequency = clock.frequency;
     const int count = static_cast<int>(n);
+    double x[kChunk];
+    double hi[kChunk];
+    double lo[kChunk];
+    std::uint64_t quadrant[kChunk];
     // Counted in integers as wide as the doubles, so that it vectorises.
     std::uint64_t wide = 0;
     for (int i = 0; i < count; ++i) {
-        const double x = omega * ((first + static_cast<double>(i)) / frequency);
-        wide |= atLeast(x, kFastLimit);
-        store(out + i, sineLevel(form, fastSine(x)));
+        x[i] = omega * ((first + static_cast<double>(i)) / frequency);
+        wide |= atLeast(x[i], kFastLimit);
+    }
+    for (int i = 0; i < count; ++i)
+        reduce(x[i], hi[i], lo[i], quadrant[i]);
+    const double minLevel = form.minLevel;
+    const double span = form.maxLevel - form.minLevel;
+    if (atLeast(minLevel, kInfinity) == 0 && atLeast(form.maxLevel, kInfinity) == 0) {
+        for (int i = 0; i < count; ++i)
+            out[i] = static_cast<Out>(minLevel +
+                                      (0.5 * fromQuadrant(hi[i], lo[i], quadrant[i]) + 0.5) * span);
+    } else {
+        for (int i = 0; i < count; ++i)
+            store(out + i, sineLevel(form, fromQuadrant(hi[i], lo[i], quadrant[i])));
     }
     if (wide == 0)
         return;
-    for (int i = 0; i < count; ++i) {
-        const double x = omega * ((first + static_cast<double>(i)) / frequency);
-        if (!(magnitude(x) < kFastLimit))
-            store(out + i, sineLevel(form, wideSine(x)));
-    }
+    for (int i = 0; i < count; ++i)
+        if (atLeast(x[i], kFastLimit) != 0)
+            store(out + i, sineLevel(form, wideSine(x[i])));
 }
 
 void sineFloats(float* out, std::size_t n, const SineForm& form, Clock clock) {

@@ -20,6 +20,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <limits>
 
 namespace tolvex::kernels {
 namespace {
@@ -58,6 +59,7 @@ constexpr double kC5 = 2.08757232129817482790e-09;
 constexpr double kC6 = -1.13596475577881948265e-11;
 
 constexpr std::uint64_t kQuietNaNBits = 0x7FF8000000000000u;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // 2/pi in 32-bit words, most significant first: 2/pi = sum of word i * 2^(-32(i+1)).
 constexpr std::uint32_t kTwoOverPiWords[40] = {
@@ -79,60 +81,73 @@ inline std::uint64_t atLeast(double x, double limit) {
     return (bits + ((std::uint64_t{1} << 63) - std::bit_cast<std::uint64_t>(limit))) >> 63;
 }
 
-// sin(x + y) for |x| <= pi/4 (plus a rounding), |y| at most half an ulp of x.
-inline double sinPolynomial(double x, double y) {
-    const double z = x * x;
-    const double v = z * x;
-    const double r = kS2 + z * (kS3 + z * (kS4 + z * (kS5 + z * kS6)));
-    return x - ((z * (0.5 * y - v * r) - y) - v * kS1);
+// sin(n * pi/2 + x + y) for |x| <= pi/4 (plus a rounding), |y| at most half an
+// ulp of x, from n's low two bits: sin(x + y) for even n, cos(x + y) for odd n,
+// negated for n = 2, 3 (mod 4). Both are one polynomial of z = x^2 with the
+// coefficients chosen by lane, without branches:
+//   sin(x + y) = x + (x z P_s(z) + (y - y z/2)),
+//   cos(x + y) = (1 - z/2) + (z z P_c(z) + (e - x y)),
+// where 1 - z/2 is rounded to w and e = (1 - w) - z/2 is its rounding.
+// One of two doubles by an integer condition, as a select of their bits (which
+// vectorises as a blend; a select of doubles would not without masks).
+inline double pick(bool condition, double a, double b) {
+    return std::bit_cast<double>(condition ? std::bit_cast<std::uint64_t>(a)
+                                           : std::bit_cast<std::uint64_t>(b));
 }
 
-// cos(x + y) likewise; 1 - z/2 is rounded and its rounding added back.
-inline double cosPolynomial(double x, double y) {
+inline double fromQuadrant(double x, double y, std::uint64_t quadrant) {
+    const bool odd = (quadrant & 1u) != 0;
     const double z = x * x;
-    const double w = z * z;
-    const double r = z * (kC1 + z * (kC2 + z * kC3)) + w * w * (kC4 + z * (kC5 + z * kC6));
     const double hz = 0.5 * z;
-    const double one = 1.0 - hz;
-    return one + (((1.0 - one) - hz) + (z * r - x * y));
-}
-
-// sin(n * pi/2 + hi + lo) from n's low two bits, without branches.
-inline double fromQuadrant(double hi, double lo, std::uint64_t quadrant) {
-    const std::uint64_t s = std::bit_cast<std::uint64_t>(sinPolynomial(hi, lo));
-    const std::uint64_t c = std::bit_cast<std::uint64_t>(cosPolynomial(hi, lo));
-    const std::uint64_t odd = std::uint64_t{0} - (quadrant & 1u);
+    const double w = 1.0 - hz;
+    const double e = (1.0 - w) - hz;
+    const double c6 = pick(odd, kC6, kS6);
+    const double c5 = pick(odd, kC5, kS5);
+    const double c4 = pick(odd, kC4, kS4);
+    const double c3 = pick(odd, kC3, kS3);
+    const double c2 = pick(odd, kC2, kS2);
+    const double c1 = pick(odd, kC1, kS1);
+    const double p = c1 + z * (c2 + z * (c3 + z * (c4 + z * (c5 + z * c6))));
+    const double m = pick(odd, z, x) * z;
+    // The tail negated and subtracted, so that sin(-0) stays -0.
+    const double tailNegated = pick(odd, x, hz) * y - pick(odd, e, y);
+    const double value = pick(odd, w, x) - (tailNegated - m * p);
     const std::uint64_t sign = (quadrant & 2u) << 62;
-    return std::bit_cast<double>(((c & odd) | (s & ~odd)) ^ sign);
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) ^ sign);
 }
 
-// a + b = s + e exactly.
-inline void twoSum(double a, double b, double& s, double& e) {
-    s = a + b;
-    const double bb = s - a;
-    e = (a - (s - bb)) + (b - bb);
+// x = n * pi/2 + hi + lo for |x| < kFastLimit, with n's low bits in
+// `quadrant`. Any other x gives some values (no fault); the caller takes
+// wideSine there.
+inline void reduce(double x, double& hi, double& lo, std::uint64_t& quadrant) {
+    const double shifted = x * kTwoOverPi + kRoundingShift;
+    const double n = shifted - kRoundingShift;
+    quadrant = std::bit_cast<std::uint64_t>(shifted);
+    // x - n * piece1 and the next difference are exact: both lie on the grid
+    // of x's ulp (at least 2^-53 once n != 0) and below 1. The next two keep
+    // their roundings (Dekker's fast two-sum: each minuend is a multiple of the
+    // subtrahend's ulp, so the difference is exact where it is smaller than the
+    // subtrahend, and the rounding is exact where it is larger).
+    const double a = (x - n * kPio2Piece1) - n * kPio2Piece2;
+    const double p3 = n * kPio2Piece3;
+    const double s3 = a - p3;
+    const double e3 = (a - s3) - p3;
+    const double p4 = n * kPio2Piece4;
+    const double s4 = s3 - p4;
+    const double e4 = (s3 - s4) - p4;
+    // hi = s4 - (-low), so that -0 stays -0.
+    const double lowNegated = n * kPio2Piece5 - (e3 + e4);
+    hi = s4 - lowNegated;
+    lo = (s4 - hi) - lowNegated;
 }
 
 // The sine of |x| < kFastLimit (for |x| < 2^-26, x itself, with -0 and
-// subnormals kept). Any other x gives some value (no fault); the caller takes
-// wideSine there.
+// subnormals kept).
 inline double fastSine(double x) {
-    const double shifted = x * kTwoOverPi + kRoundingShift;
-    const double n = shifted - kRoundingShift;
-    const std::uint64_t quadrant = std::bit_cast<std::uint64_t>(shifted);
-    // x - n * piece1 and the next difference are exact: both lie on the grid
-    // of x's ulp (at least 2^-53 once n != 0) and below 1.
-    const double a = (x - n * kPio2Piece1) - n * kPio2Piece2;
-    double s3;
-    double e3;
-    twoSum(a, -(n * kPio2Piece3), s3, e3);
-    double s4;
-    double e4;
-    twoSum(s3, -(n * kPio2Piece4), s4, e4);
-    // hi = s4 - (-low), so that -0 stays -0.
-    const double lowNegated = n * kPio2Piece5 - (e3 + e4);
-    const double hi = s4 - lowNegated;
-    const double lo = (s4 - hi) - lowNegated;
+    double hi;
+    double lo;
+    std::uint64_t quadrant;
+    reduce(x, hi, lo, quadrant);
     return fromQuadrant(hi, lo, quadrant);
 }
 
