@@ -44,8 +44,8 @@ inline void store(double* out, double v) {
     *out = canonicalNaN(v);
 }
 
-// The branch-free sine in three vectorised passes over the chunk (arguments,
-// reductions, polynomials and levels), each short enough for the processor to
+// The branch-free sine in vectorised passes over the chunk (arguments,
+// reductions, polynomials, levels), each short enough for the processor to
 // overlap many samples; the samples whose argument needs the wide reduction
 // (late samples of fast sines, NaN, infinities) are then computed again one by
 // one with the same function's wide path. With finite levels the formula
@@ -67,15 +67,18 @@ template <class Out> void sine(Out* out, std::size_t n, const SineForm& form, Cl
     }
     for (int i = 0; i < count; ++i)
         reduce(x[i], hi[i], lo[i], quadrant[i]);
+    // The sines, then the levels, in a pass each (x is kept for the wide path).
+    double* sines = hi;
+    for (int i = 0; i < count; ++i)
+        sines[i] = fromQuadrant(hi[i], lo[i], quadrant[i]);
     const double minLevel = form.minLevel;
     const double span = form.maxLevel - form.minLevel;
     if (atLeast(minLevel, kInfinity) == 0 && atLeast(form.maxLevel, kInfinity) == 0) {
         for (int i = 0; i < count; ++i)
-            out[i] = static_cast<Out>(minLevel +
-                                      (0.5 * fromQuadrant(hi[i], lo[i], quadrant[i]) + 0.5) * span);
+            out[i] = static_cast<Out>(minLevel + (0.5 * sines[i] + 0.5) * span);
     } else {
         for (int i = 0; i < count; ++i)
-            store(out + i, sineLevel(form, fromQuadrant(hi[i], lo[i], quadrant[i])));
+            store(out + i, sineLevel(form, sines[i]));
     }
     if (wide == 0)
         return;
