@@ -55,16 +55,18 @@ template <class Out> void sine(Out* out, std::size_t n, const SineForm& form, Cl
     const double first = clock.first;
     const double frequency = clock.frequency;
     const int count = static_cast<int>(n);
+    if (count == 0)
+        return;
     double x[kChunk];
     double hi[kChunk];
     double lo[kChunk];
     std::uint64_t quadrant[kChunk];
-    // Counted in integers as wide as the doubles, so that it vectorises.
-    std::uint64_t wide = 0;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         x[i] = omega * ((first + static_cast<double>(i)) / frequency);
-        wide |= atLeast(x[i], kFastLimit);
-    }
+    // |x| never falls from one sample to the next (each rounding is monotone),
+    // and a NaN shows at one end of the run (0 / 0 first, infinity times 0
+    // last), so the ends tell whether any argument needs the wide path.
+    const std::uint64_t wide = atLeast(x[0], kFastLimit) | atLeast(x[count - 1], kFastLimit);
     for (int i = 0; i < count; ++i)
         reduce(x[i], hi[i], lo[i], quadrant[i]);
     // The sines, then the levels, in a pass each (x is kept for the wide path).
