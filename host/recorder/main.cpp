@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdlib>
 #include <cstring>
@@ -22,19 +23,34 @@ bool screenless(const char* platform) {
     return std::strcmp(platform, "offscreen") == 0 || std::strcmp(platform, "minimal") == 0;
 }
 
+QtMessageHandler gQtHandler = nullptr;
+
+// Qt warns on every start when XDG_RUNTIME_DIR is not set (a root shell, a
+// container, CI); the recorder keeps nothing there, so that one says nothing.
+void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text.contains(QLatin1String("XDG_RUNTIME_DIR not set")))
+        return;
+    gQtHandler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     recorder::ProgramOptions o;
     std::string error;
     if (!recorder::parseOptions(argc, argv, o, error)) {
-        if (error.empty()) {
-            std::cout << recorder::kUsage;
-            return 0;
-        }
-        std::cerr << "recorder: " << error << "\n" << recorder::kUsage;
+        std::cerr << "recorder: " << error << "; try --help\n";
         return 2;
     }
+    if (o.help) {
+        std::cout << recorder::kUsage;
+        return 0;
+    }
+    if (o.version) {
+        std::cout << recorder::versionText() << "\n";
+        return 0;
+    }
+    gQtHandler = qInstallMessageHandler(quietQtMessages);
     const char* platform = env("QT_QPA_PLATFORM");
     const bool display = env("DISPLAY") != nullptr || env("WAYLAND_DISPLAY") != nullptr;
     if (!o.headless && !o.window) {
@@ -64,7 +80,7 @@ int main(int argc, char** argv) {
         setenv("BRANTIC_UI", "none", 0);
     }
     if (!recorder::checkMode(o, error)) {
-        std::cerr << "recorder: " << error << "\n";
+        std::cerr << "recorder: " << error << "; try --help\n";
         return 2;
     }
     recorder::Program program(o, std::cout, std::cerr);
