@@ -1,6 +1,7 @@
 // recorder: loads plug-in modules, runs them, shows and records their
 // channels. With --headless (or without a display) it runs for a while, then
 // prints a summary per channel.
+#include "check.h"
 #include "program.h"
 
 #include <QApplication>
@@ -33,9 +34,23 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QS
     gQtHandler(type, context, text);
 }
 
+// The subcommands: `recorder NAME ...` runs one with argv from NAME on.
+struct Subcommand {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+const Subcommand kSubcommands[] = {
+    {"check", [](int argc,
+                 char** argv) { return recorder::checkCommand(argc, argv, std::cout, std::cerr); }},
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2)
+        for (const Subcommand& s : kSubcommands)
+            if (std::strcmp(argv[1], s.name) == 0)
+                return s.run(argc - 1, argv + 1);
     recorder::ProgramOptions o;
     std::string error;
     if (!recorder::parseOptions(argc, argv, o, error)) {

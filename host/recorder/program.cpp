@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include "analysis.h"
+#include "check.h"
 #include "mainwindow.h"
 
 #include "platform/text.h"
@@ -75,6 +76,7 @@ private:
 
 const char* const kUsage =
     "Usage: recorder [options] [MODULE...]\n"
+    "       recorder check FILE.res...   what the emulator would change in a configuration\n"
     "Loads the plug-in modules (default: Tolvex and Brantic beside the program), runs them\n"
     "and records their channels to <dir>/<name>/<name>.kova.\n"
     "\n"
@@ -85,7 +87,8 @@ const char* const kUsage =
     "  --until-stopped     run from Start until Ctrl+C or a remote stop, which end it\n"
     "                      as complete (exit status 0)\n"
     "  --quit              window: quit once the timed run is over\n"
-    "  --config FILE       emulator configuration (.res) to work on; its edits are kept\n"
+    "  --config FILE       emulator configuration (.res) to work on; its edits are kept;\n"
+    "                      what `recorder check FILE` finds is told first as warnings\n"
     "  --dir DIR           folder of the recordings (default: recordings)\n"
     "  --name NAME         name of the recording (default: run-<date>-<time>)\n"
     "  --no-record         record nothing\n"
@@ -529,6 +532,20 @@ int Program::exec() {
     if (!checkBeforeStart(options_, error)) {
         failure(error);
         return 1;
+    }
+    if (!options_.session.config.empty()) {
+        // What the emulator would change without a word, told first; a rate
+        // no run keeps is refused.
+        ConfigurationCheck check;
+        if (checkEmulatorConfiguration(options_.session.config, check, error)) {
+            for (const std::string& f : check.findings)
+                err_ << "recorder: warning: " << options_.session.config << ": " << f << "\n";
+            const std::string rate = rateProblem(check);
+            if (!rate.empty()) {
+                failure(options_.session.config + ": " + rate + "; nothing runs");
+                return 1;
+            }
+        }
     }
     QApplication::setQuitOnLastWindowClosed(false);
     session_ = std::make_unique<Session>(options_.session);
