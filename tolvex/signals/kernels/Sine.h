@@ -81,8 +81,8 @@ inline std::uint64_t atLeast(double x, double limit) {
     return (bits + ((std::uint64_t{1} << 63) - std::bit_cast<std::uint64_t>(limit))) >> 63;
 }
 
-// sin(n * pi/2 + x + y) for |x| <= pi/4 (plus a rounding), |y| at most half an
-// ulp of x, from n's low two bits: sin(x + y) for even n, cos(x + y) for odd n,
+// sin(n * pi/2 + x + y) for |x| <= pi/4 (plus a rounding), |y| at most a few
+// ulps of x, from n's low two bits: sin(x + y) for even n, cos(x + y) for odd n,
 // negated for n = 2, 3 (mod 4). Both are one polynomial of z = x^2 with the
 // coefficients chosen by lane, without branches:
 //   sin(x + y) = x + (x z P_s(z) + (y - y z/2)),
@@ -116,9 +116,9 @@ inline double fromQuadrant(double x, double y, std::uint64_t quadrant) {
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) ^ sign);
 }
 
-// x = n * pi/2 + hi + lo for |x| < kFastLimit, with n's low bits in
-// `quadrant`. Any other x gives some values (no fault); the caller takes
-// wideSine there.
+// x = n * pi/2 + hi + lo for |x| < kFastLimit, |lo| at most a few ulps of hi
+// (and below 2^-70 where hi is small), with n's low bits in `quadrant`. Any other x gives some
+// values (no fault); the caller takes wideSine there.
 inline void reduce(double x, double& hi, double& lo, std::uint64_t& quadrant) {
     const double shifted = x * kTwoOverPi + kRoundingShift;
     const double n = shifted - kRoundingShift;
@@ -135,10 +135,10 @@ inline void reduce(double x, double& hi, double& lo, std::uint64_t& quadrant) {
     const double p4 = n * kPio2Piece4;
     const double s4 = s3 - p4;
     const double e4 = (s3 - s4) - p4;
-    // hi = s4 - (-low), so that -0 stays -0.
-    const double lowNegated = n * kPio2Piece5 - (e3 + e4);
-    hi = s4 - lowNegated;
-    lo = (s4 - hi) - lowNegated;
+    // The roundings and the last piece stay apart: far below hi's ulp wherever
+    // hi is small, and linear in the polynomials, they need no renormalising.
+    hi = s4;
+    lo = (e3 + e4) - n * kPio2Piece5;
 }
 
 // The sine of |x| < kFastLimit (for |x| < 2^-26, x itself, with -0 and
