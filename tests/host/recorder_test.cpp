@@ -1,5 +1,6 @@
 // The recorder program: sessions with the test modules and the emulator, the
 // headless program, and the window under the offscreen platform.
+#include "../brantic/HttpProbe.h"
 #include "analysis.h"
 #include "mainwindow.h"
 #include "program.h"
@@ -684,18 +685,104 @@ TEST(RecorderProgram, AFullDiskEndsTheRecordingWithAWholeManifest) {
     EXPECT_EQ(run.status.rfind("failed: disk full after ", 0), 0u) << run.status;
     EXPECT_EQ(run.config, "demo.res");
     ASSERT_EQ(run.channels.size(), 6u);
-    double end = -1;
+    // Every channel ends at one time: the earliest end among them.
+    double end = HUGE_VAL;
+    for (const recorder::RecordedChannel& c : run.channels)
+        end = std::min(end, static_cast<double>(c.samples) / c.frequency);
     for (const recorder::RecordedChannel& c : run.channels) {
         ASSERT_EQ(c.files.size(), 1u) << c.name;
         recorder::WavInfo info;
         ASSERT_TRUE(recorder::readWavInfo(folder + "/" + c.files[0], info, error)) << error;
         EXPECT_EQ(info.frames, c.samples) << c.name;
         EXPECT_EQ(recorded(folder, c).size(), c.samples) << c.name;
-        // Every channel ends at one time: the slowest one's last sample.
-        if (end < 0)
-            end = static_cast<double>(c.samples) / c.frequency;
         EXPECT_EQ(c.samples, static_cast<std::uint64_t>(std::ceil(end * c.frequency - 1e-9)))
             << c.name;
     }
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/.demo.room")));
+}
+
+namespace {
+
+// A command to the remote-control endpoint, tried until the server answers
+// (it starts with the module): its HTTP status, 0 when it never answered.
+int remoteCommand(int port, const std::string& command) {
+    for (int i = 0; i < 100; ++i) {
+        const auto reply = brantic_test::http(port, "POST", "/api/" + command, "t0ken");
+        if (reply.status > 0)
+            return reply.status;
+        runFor(50);
+    }
+    return 0;
+}
+
+// Reads the program's output until `text` shows (10 s at most).
+bool waitForOutput(QProcess& p, QString& seen, const QString& text) {
+    for (int i = 0; i < 200 && !seen.contains(text); ++i) {
+        p.waitForReadyRead(50);
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    return seen.contains(text);
+}
+
+} // namespace
+
+// --remote: runs started and stopped through the endpoint, each change told
+// with its time, one recording per run; --runs ends it. Without --remote, a
+// remote stop ends a timed run as complete, at the stop's time.
+TEST(RecorderProgram, RemoteStartsAndStopsMakeOneRecordingEach) {
+    if (!have("Brantic") || !have("Orvane"))
+        GTEST_SKIP() << "the remote-control module is not part of this build";
+    QTemporaryDir dir;
+    const int port = brantic_test::freeLoopbackPort();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ORVANE_PORT", QString::number(port));
+    env.insert("ORVANE_TOKEN", "t0ken");
+    env.insert("HOME", dir.path()); // the server's own files go there
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QString::fromStdString(kModules + "/recorder"),
+            {"--remote", "--runs", "2", "--dir", dir.filePath("rec"), "--name", "r", "HostProbe",
+             "Brantic"});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, seen, "waiting for a remote start")) << seen.toStdString();
+    for (const char* name : {"r/r.kova", "r-2/r-2.kova"}) {
+        ASSERT_EQ(remoteCommand(port, "start"), 200);
+        ASSERT_TRUE(waitForOutput(
+            p, seen, QString("started: recording to ") + dir.filePath(QString("rec/") + name)))
+            << seen.toStdString();
+        ASSERT_EQ(remoteCommand(port, "stop"), 200);
+        ASSERT_TRUE(waitForOutput(p, seen, QString("(complete)"))) << seen.toStdString();
+        seen.replace("(complete)", "(seen)");
+    }
+    ASSERT_TRUE(p.waitForFinished(60000));
+    seen += QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0) << QString::fromUtf8(p.readAllStandardError()).toStdString();
+    EXPECT_EQ(seen.count(QRegularExpression("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} stopped after "
+                                            "\\d+\\.\\d{3} s: complete\n")),
+              2)
+        << seen.toStdString();
+    for (const char* name : {"rec/r/r.kova", "rec/r-2/r-2.kova"}) {
+        recorder::RecordedRun run;
+        std::string error;
+        ASSERT_TRUE(recorder::readManifest(dir.filePath(name).toStdString(), run, error)) << error;
+        EXPECT_EQ(run.status, "complete");
+    }
+
+    // A timed run that a remote stop ends.
+    QProcess timed;
+    timed.setProcessEnvironment(env);
+    timed.start(
+        QString::fromStdString(kModules + "/recorder"),
+        {"--seconds", "600", "--dir", dir.filePath("rec"), "--name", "t", "HostProbe", "Brantic"});
+    ASSERT_TRUE(timed.waitForStarted(60000));
+    ASSERT_EQ(remoteCommand(port, "stop"), 200);
+    ASSERT_TRUE(timed.waitForFinished(60000));
+    EXPECT_EQ(timed.exitCode(), 0);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(dir.filePath("rec/t/t.kova").toStdString(), run, error))
+        << error;
+    EXPECT_EQ(run.status, "complete");
+    EXPECT_LT(run.seconds, 60);
 }
