@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -282,6 +283,39 @@ void MainWindow::setShowTraces(bool show) {
     traces_->setChecked(show);
 }
 
+QPoint besidePosition(const QRect& own, const QRect& window, const QRect& area, int top) {
+    constexpr int kGap = 8;
+    QPoint at(own.right() + 1 + kGap, top);
+    if (!area.isValid())
+        return at;
+    if (at.x() + window.width() > area.right() + 1) {
+        if (own.left() - kGap - window.width() >= area.left())
+            at.setX(own.left() - kGap - window.width());
+        else
+            at.setX(std::max(area.left(), area.right() + 1 - window.width()));
+    }
+    at.setY(
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - window.height())));
+    return at;
+}
+
+void MainWindow::placeModuleWindows() {
+    const QRect own = frameGeometry();
+    const QScreen* shown = screen();
+    const QRect area = shown != nullptr ? shown->availableGeometry() : QRect();
+    int top = own.top();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == this || !w->isVisible() || w->isModal() || w->windowType() == Qt::Popup ||
+            w->windowType() == Qt::ToolTip)
+            continue;
+        const QRect r = w->frameGeometry();
+        if (!r.intersects(own))
+            continue; // where the user (or the module) put it, out of the way
+        w->move(besidePosition(own, r, area, top));
+        top += r.height() + 8;
+    }
+}
+
 void MainWindow::closeModules() {
     if (closed_)
         return;
@@ -373,7 +407,10 @@ void MainWindow::rebuildModuleMenu() {
         QMenu* menu = modules_->addMenu(title);
         menu->setEnabled(alive);
         host::LoadedModule* m = module.get();
-        menu->addAction(tr("&Edit..."), this, [this, m] { session_.host().edit(*m); });
+        menu->addAction(tr("&Edit..."), this, [this, m] {
+            session_.host().edit(*m);
+            placeModuleWindows();
+        });
         menu->addAction(tr("&Suspend"), this, [this, m] { session_.host().suspend(*m); });
         menu->addAction(tr("&Resume"), this, [this, m] { session_.host().resume(*m); });
         menu->addSeparator();

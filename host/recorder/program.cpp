@@ -668,6 +668,7 @@ int Program::exec() {
     if (window_ && ready) {
         window_->refresh();
         window_->show();
+        window_->placeModuleWindows();
     }
 
     if (ready && options_.session.record && !options_.remote &&

@@ -24,7 +24,9 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -607,6 +609,100 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     EXPECT_EQ(t->rowCount(), 1);
     w.closeModules();
     EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
+}
+
+TEST(RecorderWindow, ModuleWindowsGoBesideTheRecordersNotUnderIt) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QRect module(0, 0, 600, 440);
+    // Room on the right.
+    EXPECT_EQ(recorder::besidePosition(QRect(100, 50, 1100, 800), module, screen, 50),
+              QPoint(1208, 50));
+    // Only on the left.
+    EXPECT_EQ(recorder::besidePosition(QRect(700, 50, 1100, 800), module, screen, 50),
+              QPoint(92, 50));
+    // Neither: against the screen's right edge, and within its height.
+    EXPECT_EQ(recorder::besidePosition(QRect(0, 0, 1500, 800), module, screen, 900),
+              QPoint(1320, 640));
+    // A screen that does not start at 0.
+    EXPECT_EQ(
+        recorder::besidePosition(QRect(1920, 0, 1100, 800), module, QRect(1920, 0, 1920, 1080), 0),
+        QPoint(3028, 0));
+}
+
+// Modules -> Tolvex -> Edit... brings back the emulator's window after the
+// user closed it, in front and beside the recorder's window, not under it.
+TEST(RecorderWindow, EditBringsBackTheEmulatorsWindowBesideTheRecorder) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const QString config = dir.filePath("demo.res");
+    ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
+    QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
+    Env ini("TOLVEX_INI", dir.filePath("Tolvex.ini").toUtf8().constData());
+    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    recorder::ProgramOptions o;
+    o.window = true;
+    o.trace = true;
+    o.session = options(dir, {"Tolvex"});
+    o.session.config = config.toStdString();
+    o.session.keepSamples = false;
+    std::ostringstream out, err;
+    recorder::Program program(o, out, err);
+    auto emulator = [&]() -> QWidget* {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != program.window() &&
+                top->windowTitle().startsWith(QString::fromUtf8("Плагин")))
+                return top;
+        return nullptr;
+    };
+    auto editAction = [&]() -> QAction* {
+        for (QAction* a : program.window()->modulesMenu()->actions())
+            if (a->menu() != nullptr && a->text().startsWith("Tolvex"))
+                for (QAction* item : a->menu()->actions())
+                    if (item->text() == "&Edit...")
+                        return item;
+        return nullptr;
+    };
+    bool checked = false;
+    QTimer::singleShot(200, [&] {
+        QCoreApplication::exit(0); // after the checks, whatever they found
+        recorder::MainWindow* w = program.window();
+        QWidget* e = emulator();
+        ASSERT_NE(e, nullptr);
+        ASSERT_TRUE(e->isVisible());
+        const QRect area = w->screen()->availableGeometry();
+        auto room = [&] {
+            return w->frameGeometry().width() + e->frameGeometry().width() + 8 <= area.width();
+        };
+        if (room()) {
+            EXPECT_FALSE(e->frameGeometry().intersects(w->frameGeometry()))
+                << "placed under the recorder's window at start";
+        } else { // no room beside it: on the screen's right edge
+            EXPECT_EQ(e->frameGeometry().right(), area.right());
+        }
+        // Room on the screen beside a narrower recorder; the user puts the
+        // emulator's window over it and closes it.
+        w->setGeometry(area.left(), area.top(),
+                       std::max(w->minimumSizeHint().width(), area.width() - e->width() - 40), 400);
+        e->move(w->frameGeometry().topLeft());
+        e->close();
+        ASSERT_FALSE(e->isVisible());
+        QAction* edit = editAction();
+        ASSERT_NE(edit, nullptr);
+        edit->trigger();
+        EXPECT_TRUE(e->isVisible());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(e));
+        if (room()) {
+            EXPECT_FALSE(e->frameGeometry().intersects(w->frameGeometry()));
+            EXPECT_GT(e->x(), w->frameGeometry().right());
+        }
+        checked = true;
+    });
+    const int status = program.exec();
+    setenv("TOLVEX_UI", "none", 1);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(err.str().find("<- edit() = true"), std::string::npos) << err.str();
 }
 
 // The same with the emulator's own question, asked over its own window.
