@@ -153,7 +153,10 @@ void ScopeWidget::paintEvent(QPaintEvent* event) {
         const int parts = std::max(1, inner.width());
         const std::vector<Bin> bins =
             trace != nullptr ? trace->window(t0, t1, parts) : std::vector<Bin>();
-        drawTrace(painter, inner, bins, t0, t1, timeBase_ / parts, text, rangeOf(c));
+        // A slow channel's segment from its last sample before the window.
+        const auto lead = trace != nullptr ? trace->before(t0) : std::nullopt;
+        drawTrace(painter, inner, bins, t0, t1, timeBase_ / parts, text, rangeOf(c),
+                  lead ? &lead->bin : nullptr, lead ? lead->t : 0);
     }
 }
 
@@ -205,6 +208,10 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     table_->setColumnWidth(Name, 230);
     for (int c = Frequency; c < Range; ++c)
         table_->setColumnWidth(c, c == Block ? 110 : 88);
+    // Each header whole at the default size, whatever the font.
+    for (int c = Name; c < Columns; ++c)
+        table_->setColumnWidth(
+            c, std::max(table_->columnWidth(c), table_->horizontalHeader()->sectionSizeHint(c)));
     table_->setWordWrap(false);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
 
@@ -383,7 +390,8 @@ void MainWindow::updateValues() {
         table_->item(r, Last)->setText(any ? number(static_cast<double>(s.last)) : QString("-"));
         table_->item(r, Minimum)->setText(any ? number(s.minimum) : QString("-"));
         table_->item(r, Maximum)->setText(any ? number(s.maximum) : QString("-"));
-        table_->item(r, Mean)->setText(any ? number(s.mean()) : QString("-"));
+        table_->item(r, Mean)->setText(
+            any ? QString::fromStdString(meanText(s.mean(), s.minimum, s.maximum)) : QString("-"));
         const auto range = displayRange(c);
         table_->item(r, Range)->setText(
             range ? number(range->first) + " \u2026 " + number(range->second) : QString("-"));
@@ -399,8 +407,11 @@ void MainWindow::rebuildModuleMenu() {
     host::Host& h = session_.host();
     for (const auto& module : h.modules()) {
         const bool alive = module->stage() == host::Stage::Executed;
+        // Named by what the module says it is; its object's getname is a code.
         QString title = QString::fromStdString(module->name());
-        if (!module->objectName().empty())
+        if (!module->description().empty())
+            title += " \u2014 " + text1251(module->description());
+        else if (!module->objectName().empty())
             title += " \u2014 " + text1251(module->objectName());
         if (!alive)
             title += tr(" (not running)");
