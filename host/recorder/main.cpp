@@ -4,6 +4,7 @@
 #include "check.h"
 #include "program.h"
 #include "render.h"
+#include "verify.h"
 
 #include <QApplication>
 #include <QString>
@@ -44,6 +45,7 @@ const Subcommand kSubcommands[] = {
     {"check", [](int argc,
                  char** argv) { return recorder::checkCommand(argc, argv, std::cout, std::cerr); }},
     {"render", recorder::renderCommand},
+    {"verify", recorder::verifyCommand},
 };
 
 } // namespace
