@@ -232,10 +232,11 @@ void CALLBACK shotTimer(HWND, UINT, UINT_PTR id, DWORD) {
         }
         return;
     }
-    if (++shot->painted < 5) // a few ticks for the window to reach the screen
+    // A few ticks for the painting to reach the screen: Wine copies a
+    // window's surface to the display while the modal loop waits.
+    if (++shot->painted < 5)
         return;
     KillTimer(nullptr, id);
-    paint(shot->seen);
     save(shot->seen, shot->name);
     std::function<void(HWND)> close = shot->close;
     HWND seen = shot->seen;
