@@ -29,6 +29,15 @@
 #define EXT ".so"
 #endif
 
+/* GetKovaComponentVersion is stdcall: decorated on 32-bit Windows, where the
+ * host looks it up with the underscore and the argument bytes; 64-bit Windows
+ * has one calling convention and no decorations. */
+#ifdef _WIN64
+#define KOVA_EXPORT "GetKovaComponentVersion"
+#else
+#define KOVA_EXPORT "_GetKovaComponentVersion@8"
+#endif
+
 #if defined(__i386__)
 #define STD __attribute__((stdcall))
 #define MEASURED 1
@@ -839,14 +848,6 @@ static void run_brantic(const char* folder, const char* scratch) {
     if (lib == NULL)
         return;
 #ifdef _WIN32
-    /* GetKovaComponentVersion is stdcall: decorated on 32-bit x86, where the
-     * host looks it up with the underscore and the argument bytes; 64-bit
-     * Windows has one calling convention and no decorations. */
-#ifdef _WIN64
-#define KOVA_EXPORT "GetKovaComponentVersion"
-#else
-#define KOVA_EXPORT "_GetKovaComponentVersion@8"
-#endif
     {
         static const char* const names[] = {"GetPluginType",     "GetPluginDescription",
                                             "CreatePluginClass", "DestroyPluginClass",

@@ -27,13 +27,13 @@
 
 #include <gdiplus.h>
 
-#include <cstdio>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,11 +59,11 @@ struct Expected {
     int width, height;
 };
 const std::map<std::wstring, Expected> kSizes = {
-    {L"main_window", {false, 600, 440}},      {L"main_window_wide", {false, 800, 480}},
+    {L"main_window", {false, 600, 440}},         {L"main_window_wide", {false, 800, 480}},
     {L"main_window_running", {false, 600, 440}}, {L"main_window_empty", {false, 600, 440}},
-    {L"channel_dialog", {true, 203, 299}},    {L"level_dialog", {false, 401, 166}},
-    {L"sine_dialog", {true, 271, 253}},       {L"saw_dialog", {true, 279, 265}},
-    {L"noise_dialog", {true, 311, 207}},      {L"composite_editor", {true, 383, 317}},
+    {L"channel_dialog", {true, 203, 299}},       {L"level_dialog", {false, 401, 166}},
+    {L"sine_dialog", {true, 271, 253}},          {L"saw_dialog", {true, 279, 265}},
+    {L"noise_dialog", {true, 311, 207}},         {L"composite_editor", {true, 383, 317}},
     {L"template_dialog", {true, 519, 205}},
 };
 
@@ -72,9 +72,11 @@ void fail(const std::wstring& name, const wchar_t* what) {
     gFailed = true;
 }
 
-// A picture shows something when it has a few colours and no single colour
-// covers nearly all of it (a plain grey field, an unpainted window).
-bool hasContent(HDC dc, HBITMAP bitmap, int width, int height) {
+// A picture shows something when its client area (the part the module
+// paints, without Wine's frame and caption) is not one plain colour: at least
+// one pixel in two hundred differs from the most common one. A plain grey
+// field, an unpainted dialog or an empty copy fail.
+bool hasContent(HDC dc, HBITMAP bitmap, int width, int height, const RECT& client) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -87,12 +89,18 @@ bool hasContent(HDC dc, HBITMAP bitmap, int width, int height) {
         height)
         return false;
     std::map<std::uint32_t, std::size_t> counts;
-    for (std::uint32_t p : pixels)
-        ++counts[p & 0xFFFFFFu];
+    std::size_t all = 0;
+    for (int y = std::max(0, static_cast<int>(client.top));
+         y < std::min(height, static_cast<int>(client.bottom)); ++y)
+        for (int x = std::max(0, static_cast<int>(client.left));
+             x < std::min(width, static_cast<int>(client.right)); ++x) {
+            ++counts[pixels[static_cast<std::size_t>(y) * width + x] & 0xFFFFFFu];
+            ++all;
+        }
     std::size_t most = 0;
     for (const auto& [colour, count] : counts)
         most = std::max(most, count);
-    return counts.size() >= 4 && most * 100 < pixels.size() * 97;
+    return all > 0 && (all - most) * 200 >= all;
 }
 
 // Paints the window and its children now.
@@ -111,9 +119,9 @@ bool save(HWND window, const std::wstring& name) {
         fail(name, L"the window has no size");
         return false;
     }
+    RECT client{};
+    GetClientRect(window, &client);
     if (auto it = kSizes.find(name); it != kSizes.end()) {
-        RECT client{};
-        GetClientRect(window, &client);
         const Expected& e = it->second;
         const int w = e.client ? client.right : width, h = e.client ? client.bottom : height;
         if (w != e.width || h != e.height) {
@@ -122,13 +130,17 @@ bool save(HWND window, const std::wstring& name) {
             gFailed = true;
         }
     }
+    // The client area within the picture.
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    OffsetRect(&client, origin.x - r.left, origin.y - r.top);
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(dc, bitmap);
     const BOOL copied = BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     SelectObject(dc, old);
-    const bool content = copied && hasContent(dc, bitmap, width, height);
+    const bool content = copied && hasContent(dc, bitmap, width, height, client);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     bool ok = false;
