@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include "platform/module.h"
+#include "platform/wholefile.h"
 
 #include <cerrno>
 #include <charconv>
@@ -8,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,7 +58,18 @@ int configuredPort() {
         report(std::string("ORVANE_PORT=") + env + " is not a port number; ignored");
     }
     const std::string file = libraryFolder() + "Orvane.conf";
-    std::ifstream in(file);
+    std::string text;
+    std::string why;
+    switch (platform::readWholeFile(file, text, why)) {
+    case platform::ReadOutcome::Missing:
+        return kDefaultPort;
+    case platform::ReadOutcome::Failed:
+        report(file + ": " + why + "; ignored");
+        return kDefaultPort;
+    case platform::ReadOutcome::Ok:
+        break;
+    }
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         const std::string::size_type hash = line.find('#');
@@ -124,7 +136,8 @@ enum class Kept { Found, Missing, Refused };
 // Reads the token kept in `file`. A file that others may read, or that holds
 // no usable token, is refused and left as it is.
 Kept readTokenFile(const std::string& file, std::string& token, std::string& error) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without waiting: a FIFO in the token's place is refused, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
             return Kept::Missing;
@@ -136,7 +149,10 @@ Kept readTokenFile(const std::string& file, std::string& token, std::string& err
     bool ok = fstat(fd, &info) == 0;
     if (!ok) {
         error = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode) || info.st_uid != getuid() || (info.st_mode & 077) != 0) {
+    } else if (!S_ISREG(info.st_mode)) {
+        error = "it is not a regular file";
+        ok = false;
+    } else if (info.st_uid != getuid() || (info.st_mode & 077) != 0) {
         error = "it must be a file of this user that only this user may read (chmod 600)";
         ok = false;
     } else {
@@ -173,30 +189,15 @@ bool writeTokenFile(const std::string& file, std::string& token, std::string& er
         error = std::strerror(errno);
         return false;
     }
-    const std::string temporary = file + ".tmp" + std::to_string(getpid());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const std::string text = token + "\n";
-    bool ok = fchmod(fd, 0600) == 0 &&
-              write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-              fsync(fd) == 0;
-    if (!ok)
-        error = std::strerror(errno);
-    ok = (::close(fd) == 0) && ok;
-    bool raced = false;
-    if (ok && ::link(temporary.c_str(), file.c_str()) != 0) {
-        raced = errno == EEXIST;
-        error = std::strerror(errno);
-        ok = false;
-    }
-    unlink(temporary.c_str());
-    if (raced)
+    platform::WholeFileOptions options;
+    options.ownerOnly = true;
+    options.keepExisting = true;
+    if (platform::writeWholeFile(file, token + "\n", error, options))
+        return true;
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) == 0) // another start was first
         return readTokenFile(file, token, error) == Kept::Found;
-    return ok;
+    return false;
 }
 
 // 24 random bytes from the kernel as 48 hex digits; empty when none can be had.

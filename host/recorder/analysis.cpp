@@ -313,7 +313,9 @@ std::string formatSummary(const std::vector<ChannelSummary>& rows, double second
     if (!rows.empty())
         out += "due: the samples whose time k/F falls within the run (k = 0 ... ceil(F*T) - 1).\n"
                "A module hands over whole blocks at each of its generation steps, so received\n"
-               "may fall short of due by up to a block and a step's worth of samples.\n";
+               "may fall short of due by up to a block and a step's worth of samples, and by\n"
+               "the samples still owed or skipped when it could not keep up (it says so in the "
+               "log).\n";
     return out;
 }
 

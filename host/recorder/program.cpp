@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include "analysis.h"
+#include "check.h"
 #include "mainwindow.h"
 
 #include "platform/text.h"
@@ -20,6 +21,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
 
 namespace recorder {
 
@@ -71,6 +76,7 @@ private:
 
 const char* const kUsage =
     "Usage: recorder [options] [MODULE...]\n"
+    "       recorder check FILE.res...   what the emulator would change in a configuration\n"
     "Loads the plug-in modules (default: Tolvex and Brantic beside the program), runs them\n"
     "and records their channels to <dir>/<name>/<name>.kova.\n"
     "\n"
@@ -78,23 +84,38 @@ const char* const kUsage =
     "  --window            the window even where Qt has no screen (for screenshots)\n"
     "  --seconds N         run N seconds after Start, then stop (headless: default 5;\n"
     "                      in the window the run then starts by itself)\n"
+    "  --until-stopped     run from Start until Ctrl+C or a remote stop, which end it\n"
+    "                      as complete (exit status 0)\n"
     "  --quit              window: quit once the timed run is over\n"
-    "  --config FILE       emulator configuration (.res) to work on; its edits are kept\n"
+    "  --config FILE       emulator configuration (.res) to work on; its edits are kept;\n"
+    "                      what `recorder check FILE` finds is told first as warnings\n"
     "  --dir DIR           folder of the recordings (default: recordings)\n"
     "  --name NAME         name of the recording (default: run-<date>-<time>)\n"
     "  --no-record         record nothing\n"
-    "  --plot DIR          write a PNG plot per channel into DIR when a run ends\n"
+    "  --plot              write a PNG plot per channel into the recording's folder when\n"
+    "                      a run ends\n"
     "  --pull NAME COUNT   print COUNT values of channel NAME from a data request when a\n"
-    "                      run ends\n"
+    "                      run ends; NAME is compared with the channels' names exactly\n"
+    "                      (letter case and spaces count) in code page 1251, checked\n"
+    "                      before Start\n"
     "  --screenshot FILE   window: save a picture of the window before the timed run stops\n"
     "  -v, --verbose       print the modules' traces too (log kind 1)\n"
     "  --trace             print every call a module makes to the host (implies -v)\n"
     "  --update-ms N       interval of PN_UPDATEDATA while running (default 100)\n"
+    "  --version           print the version and end\n"
+    "\n"
+    "Modules are names (MODULE.so beside the program) or paths; each must exist, and a run\n"
+    "starts only when at least one module starts.\n"
     "\n"
     "Exit status: 0 when all asked for was done, 1 when something failed (the reason is\n"
     "printed), 2 for bad options, 128 + N when signal N (Ctrl+C: 2) cut the run short.\n"
     "Ctrl+C closes open dialogs, stops and closes the modules in order; a second Ctrl+C\n"
     "ends the program at once.\n";
+
+std::string versionText() {
+    return std::string("recorder " RECORDER_VERSION " (Qt ") + qVersion() + ", " +
+           soundLibraryVersion() + ")";
+}
 
 bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) {
     std::vector<std::string> modules;
@@ -118,8 +139,13 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
             return true;
         };
         if (a == "--help" || a == "-h") {
-            error.clear();
-            return false;
+            o.help = true;
+            return true;
+        } else if (a == "--version") {
+            o.version = true;
+            return true;
+        } else if (a == "--until-stopped") {
+            o.untilStopped = true;
         } else if (a == "--headless") {
             o.headless = true;
         } else if (a == "--window") {
@@ -159,10 +185,7 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
         } else if (a == "--no-record") {
             o.session.record = false;
         } else if (a == "--plot") {
-            const char* v = value("a folder");
-            if (v == nullptr)
-                return false;
-            o.plotDir = v;
+            o.plot = true;
         } else if (a == "--pull") {
             const char* name = value("a channel name and a count");
             const char* count = name == nullptr ? nullptr : value("a count");
@@ -207,20 +230,28 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
         error = "--headless and --window exclude each other";
         return false;
     }
+    if (o.untilStopped && o.seconds) {
+        error = "--until-stopped and --seconds exclude each other";
+        return false;
+    }
+    if (o.plot && !o.session.record) {
+        error = "--plot puts the plots into the recording's folder: not with --no-record";
+        return false;
+    }
     return true;
 }
 
 bool checkMode(const ProgramOptions& o, std::string& error) {
+    if (o.quitAfterRun && !o.seconds) {
+        error = "--quit needs --seconds";
+        return false;
+    }
     if (o.headless) {
         if (!o.screenshot.empty()) {
             error = "--screenshot needs the window (a display, or --window)";
             return false;
         }
         return true;
-    }
-    if (o.quitAfterRun && !o.seconds) {
-        error = "--quit needs --seconds";
-        return false;
     }
     if (!o.screenshot.empty() && !o.seconds) {
         error = "--screenshot needs --seconds (it is taken before the timed run stops)";
@@ -232,9 +263,18 @@ bool checkMode(const ProgramOptions& o, std::string& error) {
 bool checkBeforeStart(const ProgramOptions& o, std::string& error) {
     if (!o.session.config.empty() && !checkConfiguration(o.session.config, error))
         return false;
+    for (const std::string& m : o.session.modules) {
+        const std::string path = modulePath(o.session, m);
+        std::error_code code;
+        if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), code)) {
+            error =
+                "no module " + m + ": " + path +
+                (std::filesystem::exists(std::filesystem::u8path(path), code) ? " is not a file"
+                                                                              : " does not exist");
+            return false;
+        }
+    }
     if (o.session.record && !checkWritableFolder(o.session.directory, error))
-        return false;
-    if (!o.plotDir.empty() && !checkWritableFolder(o.plotDir, error))
         return false;
     if (!o.screenshot.empty()) {
         const std::string folder = QFileInfo(QString::fromStdString(o.screenshot))
@@ -245,6 +285,35 @@ bool checkBeforeStart(const ProgramOptions& o, std::string& error) {
             return false;
     }
     return true;
+}
+
+bool checkChannels(const ProgramOptions& o, const host::Host& host, std::string& error) {
+    for (const auto& [name, count] : o.pulls) {
+        if (host.channel(platform::utf8ToCp1251(name)) != nullptr)
+            continue;
+        std::string known;
+        for (const host::HostChannel* c : host.channels())
+            known += (known.empty() ? "" : ", ") + host::utf8(c->name().c_str());
+        error = "--pull: no channel is named \"" + name +
+                "\" (names are compared exactly, letter case and spaces included); the channels: " +
+                (known.empty() ? std::string("none") : known);
+        return false;
+    }
+    return true;
+}
+
+std::string progressLine(double seconds, std::uint64_t samples, std::int64_t bytes,
+                         std::int64_t freeBytes) {
+    char line[160];
+    int n = std::snprintf(line, sizeof line, "%.0f s, %llu samples", seconds,
+                          static_cast<unsigned long long>(samples));
+    if (bytes >= 0 && n > 0 && static_cast<std::size_t>(n) < sizeof line)
+        n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ", %.1f MB written",
+                           static_cast<double>(bytes) / 1e6);
+    if (freeBytes >= 0 && n > 0 && static_cast<std::size_t>(n) < sizeof line)
+        std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ", %.1f GB free",
+                      static_cast<double>(freeBytes) / 1e9);
+    return line;
 }
 
 std::string formatLogLine(const host::LogMessage& m) {
@@ -276,6 +345,8 @@ Program::Program(ProgramOptions options, std::ostream& out, std::ostream& err)
     QObject::connect(&timed_, &QTimer::timeout, [this] { timedEnd(); });
     sweeper_.setInterval(20);
     QObject::connect(&sweeper_, &QTimer::timeout, [] { endModalLoops(); });
+    progress_.setInterval(1000);
+    QObject::connect(&progress_, &QTimer::timeout, [this] { showProgress(); });
 }
 
 Program::~Program() {
@@ -283,7 +354,37 @@ Program::~Program() {
     session_.reset();
 }
 
+void Program::showProgress() {
+    if (!session_ || !session_->host().running())
+        return;
+    std::uint64_t samples = 0;
+    for (const host::HostChannel* c : session_->host().channels())
+        samples += c->stats().samples;
+    std::int64_t bytes = -1;
+    std::int64_t free = -1;
+    if (const Recording* r = session_->recording()) {
+        bytes = r->bytesWritten();
+        std::error_code code;
+        const auto space = std::filesystem::space(std::filesystem::u8path(r->folder()), code);
+        if (!code)
+            free = static_cast<std::int64_t>(space.available);
+    }
+    // One line, written over in place; stderr, so that stdout stays the summary.
+    err_ << "\r" << progressLine(session_->runSeconds(), samples, bytes, free) << "\x1b[K";
+    err_.flush();
+    progressShown_ = true;
+}
+
+void Program::clearProgress() {
+    if (!progressShown_)
+        return;
+    err_ << "\r\x1b[K";
+    err_.flush();
+    progressShown_ = false;
+}
+
 void Program::failure(const std::string& text) {
+    clearProgress();
     failed_ = true;
     err_ << "recorder: " << text << "\n";
     err_.flush();
@@ -319,8 +420,14 @@ void Program::closeModuleWindows() {
 }
 
 void Program::interrupted(int signal) {
+    clearProgress();
     signal_ = signal;
-    err_ << "\nrecorder: " << (signal == SIGINT ? "interrupted" : "terminated")
+    // A run that waits for Ctrl+C ends as asked: complete.
+    askedEnd_ = signal == SIGINT && options_.untilStopped;
+    err_ << "\nrecorder: "
+         << (askedEnd_          ? "stopping"
+             : signal == SIGINT ? "interrupted"
+                                : "terminated")
          << "; closing the modules (a second Ctrl+C ends at once)\n";
     err_.flush();
     endModalLoops();
@@ -350,6 +457,8 @@ void Program::timedEnd() {
 }
 
 void Program::runEnded() {
+    progress_.stop();
+    clearProgress();
     ++runs_;
     out_ << formatSummary(session_->summary(), session_->runSeconds());
     if (const Recording* r = session_->recording()) {
@@ -358,22 +467,28 @@ void Program::runEnded() {
             failure("recording failed: " + r->error());
     }
     out_.flush();
-    if (!options_.plotDir.empty())
+    if (options_.plot)
         writePlots();
     pull();
+    // Headless, the run is the program: a stop from elsewhere (a remote stop)
+    // ends it as the timer would.
+    if (!window_ && signal_ == 0)
+        QCoreApplication::exit(0);
 }
 
 void Program::writePlots() {
-    const auto& channels = session_->host().channels();
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        const host::HostChannel* c = channels[i];
+    // Beside the channel's WAV file, named as it is: each recording has its own.
+    const Recording* r = session_->recording();
+    if (r == nullptr)
+        return;
+    for (const host::HostChannel* c : session_->host().channels()) {
+        const std::string file = r->plotFile(*c);
+        if (file.empty())
+            continue; // came after the recording ended
         const Envelope empty;
         const Envelope* e = session_->envelope(c);
         const std::string name = host::utf8(c->name().c_str());
-        std::string path = options_.plotDir + "/" + channelFileStem(i, channels.size(), name);
-        if (runs_ > 1)
-            path += "-run" + std::to_string(runs_);
-        path += ".png";
+        const std::string path = r->folder() + "/" + file;
         std::string error;
         if (!writePlot(path, name, c->frequency(), e != nullptr ? *e : empty, error))
             failure(error);
@@ -410,14 +525,29 @@ void Program::pull() {
 
 int Program::exec() {
     std::string error;
+    if (options_.session.programDirectory.empty())
+        options_.session.programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    if (options_.session.programDirectory.empty())
+        options_.session.programDirectory = ".";
     if (!checkBeforeStart(options_, error)) {
         failure(error);
         return 1;
     }
+    if (!options_.session.config.empty()) {
+        // What the emulator would change without a word, told first; a rate
+        // no run keeps is refused.
+        ConfigurationCheck check;
+        if (checkEmulatorConfiguration(options_.session.config, check, error)) {
+            for (const std::string& f : check.findings)
+                err_ << "recorder: warning: " << options_.session.config << ": " << f << "\n";
+            const std::string rate = rateProblem(check);
+            if (!rate.empty()) {
+                failure(options_.session.config + ": " + rate + "; nothing runs");
+                return 1;
+            }
+        }
+    }
     QApplication::setQuitOnLastWindowClosed(false);
-    options_.session.programDirectory = QCoreApplication::applicationDirPath().toStdString();
-    if (options_.session.programDirectory.empty())
-        options_.session.programDirectory = ".";
     session_ = std::make_unique<Session>(options_.session);
     if (options_.trace)
         session_->host().setTrace(
@@ -437,22 +567,33 @@ int Program::exec() {
     const int started = session_->loadModules();
     for (const std::string& f : session_->failures())
         failure(f);
-    if (started == 0)
-        failure("no module started");
-    if (window_) {
+    // Nothing runs that is known to fall short of what was asked.
+    bool ready = true;
+    if (started == 0) {
+        failure("no module started; nothing runs");
+        ready = false;
+    } else if (!checkChannels(options_, session_->host(), error)) {
+        failure(error + "; nothing runs");
+        ready = false;
+    }
+    if (window_ && ready) {
         window_->refresh();
         window_->show();
     }
 
-    const bool timed = options_.headless || options_.seconds.has_value();
-    if (timed && signal_ == 0) {
+    const bool timed = options_.headless || options_.seconds.has_value() || options_.untilStopped;
+    if (ready && timed && signal_ == 0) {
         session_->start();
-        timedRun_ = true;
-        const double seconds = options_.seconds.value_or(5.0);
-        options_.seconds = seconds;
-        timed_.start(static_cast<int>(std::ceil(seconds * 1000)));
+        if (options_.headless && isatty(STDERR_FILENO) == 1)
+            progress_.start();
+        if (!options_.untilStopped) {
+            timedRun_ = true;
+            const double seconds = options_.seconds.value_or(5.0);
+            options_.seconds = seconds;
+            timed_.start(static_cast<int>(std::ceil(seconds * 1000)));
+        }
     }
-    if (signal_ == 0)
+    if (ready && signal_ == 0)
         QApplication::exec();
 
     // Closing, in order: modal loops, the modules' windows, stop, then
@@ -460,7 +601,7 @@ int Program::exec() {
     if (signal_ != 0)
         endModalLoops();
     closeModuleWindows();
-    if (signal_ != 0)
+    if (signal_ != 0 && !askedEnd_)
         session_->interrupt();
     else
         session_->stop();
@@ -469,7 +610,7 @@ int Program::exec() {
     else
         session_->shutdown();
     sweeper_.stop();
-    if (signal_ != 0)
+    if (signal_ != 0 && !askedEnd_)
         return 128 + signal_;
     return failed_ ? 1 : 0;
 }

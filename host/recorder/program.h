@@ -21,13 +21,16 @@ namespace recorder {
 class MainWindow;
 
 struct ProgramOptions {
+    bool help = false;
+    bool version = false;
     bool headless = false;
     bool window = false; // the window even on a platform without a screen
     // How long a run lasts after Start. Headless: 5 s unless given. In the
     // window: a run starts by itself only when this is given.
     std::optional<double> seconds;
     bool quitAfterRun = false; // the window: quit once the timed run is over
-    std::string plotDir;
+    bool untilStopped = false; // a run that Ctrl+C (or a remote stop) ends, as asked
+    bool plot = false;         // a PNG plot per channel into the recording's folder
     std::vector<std::pair<std::string, std::int32_t>> pulls; // UTF-8 names
     bool trace = false;   // every call a module makes, as it happens
     bool verbose = false; // the modules' traces (log kind 1) too
@@ -36,15 +39,26 @@ struct ProgramOptions {
 };
 
 extern const char* const kUsage;
+// "recorder <version> (Qt ..., libsndfile ...)".
+std::string versionText();
 
-// False and `error` set for options that do not parse or do not go together
-// (an empty error: --help was asked for).
+// False and `error` set (one line) for options that do not parse or do not go
+// together.
 bool parseOptions(int argc, char** argv, ProgramOptions& options, std::string& error);
 // Whether the options can be honoured in the mode now chosen.
 bool checkMode(const ProgramOptions& options, std::string& error);
-// What can be checked before any module starts: the configuration, and that
-// the recording and plot folders can be written. One line of why not.
+// What can be checked before any module starts: the configuration, that the
+// modules' files exist, and that the recording folder can be written. One
+// line of why not.
 bool checkBeforeStart(const ProgramOptions& options, std::string& error);
+// What can be checked once the modules have started, before Start: that each
+// --pull names a channel. One line of why not.
+bool checkChannels(const ProgramOptions& options, const host::Host& host, std::string& error);
+// The progress line of a headless run: elapsed time, samples received, and,
+// when recording, megabytes written and the free space left (negative: not
+// known).
+std::string progressLine(double seconds, std::uint64_t samples, std::int64_t bytes,
+                         std::int64_t freeBytes);
 
 // One line of the log as the program shows it: time, kind, source, text.
 std::string formatLogLine(const host::LogMessage& message);
@@ -74,6 +88,8 @@ private:
     void pull();
     void closeModuleWindows();
     void failure(const std::string& text);
+    void showProgress();
+    void clearProgress();
 
     ProgramOptions options_;
     std::ostream& out_;
@@ -82,6 +98,9 @@ private:
     std::unique_ptr<MainWindow> window_;
     QTimer timed_;
     QTimer sweeper_; // ends modal loops that open while closing after a signal
+    QTimer progress_;
+    bool progressShown_ = false;
+    bool askedEnd_ = false; // the signal was the end --until-stopped waits for
     bool timedRun_ = false;
     bool failed_ = false;
     int signal_ = 0;

@@ -1,55 +1,87 @@
 #include "recording.h"
 
 #include "host/host.h"
+#include "platform/wholefile.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace recorder {
 
 namespace {
 
+// A channel file through the system's calls, so that a failure keeps the
+// system's reason (a full disk says so, never "no error").
 class DiskFile final : public ByteFile {
 public:
-    explicit DiskFile(const std::string& path) : file_(QString::fromStdString(path)) {}
+    explicit DiskFile(const std::string& path) : path_(path) {}
+    ~DiskFile() override {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    DiskFile(const DiskFile&) = delete;
+    DiskFile& operator=(const DiskFile&) = delete;
     bool open() {
-        return file_.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered);
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            error_ = std::strerror(errno);
+        return fd_ >= 0;
     }
     std::int64_t write(const void* data, std::int64_t bytes) override {
-        return file_.write(static_cast<const char*>(data), bytes);
+        std::int64_t done = 0;
+        while (done < bytes) {
+            const ssize_t n = ::write(fd_, static_cast<const char*>(data) + done,
+                                      static_cast<std::size_t>(bytes - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error_ = std::strerror(n < 0 ? errno : ENOSPC);
+                break;
+            }
+            done += n;
+        }
+        return done;
     }
     std::int64_t read(void* data, std::int64_t bytes) override {
-        return file_.read(static_cast<char*>(data), bytes);
+        const ssize_t n = ::read(fd_, data, static_cast<std::size_t>(bytes));
+        if (n < 0)
+            error_ = std::strerror(errno);
+        return n;
     }
     std::int64_t seek(std::int64_t offset, int whence) override {
-        const std::int64_t base = whence == SEEK_CUR   ? file_.pos()
-                                  : whence == SEEK_END ? file_.size()
-                                                       : 0;
-        return base + offset >= 0 && file_.seek(base + offset) ? file_.pos() : -1;
+        const off_t at = ::lseek(fd_, static_cast<off_t>(offset), whence);
+        if (at < 0)
+            error_ = std::strerror(errno);
+        return at;
     }
-    std::int64_t position() override { return file_.pos(); }
-    std::int64_t size() override { return file_.size(); }
-    std::string error() const override {
-        return file_.error() == QFileDevice::NoError ? std::string()
-                                                     : file_.errorString().toStdString();
+    std::int64_t position() override { return ::lseek(fd_, 0, SEEK_CUR); }
+    std::int64_t size() override {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
     }
+    std::string error() const override { return error_; }
 
 private:
-    QFile file_;
+    std::string path_;
+    int fd_ = -1;
+    std::string error_;
 };
 
 // libsndfile's virtual I/O over a ByteFile.
@@ -116,6 +148,10 @@ std::string number(double v) {
 }
 
 } // namespace
+
+std::string soundLibraryVersion() {
+    return sf_version_string();
+}
 
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
     auto file = std::make_unique<DiskFile>(path);
@@ -227,12 +263,43 @@ bool Recording::open(const std::vector<host::HostChannel*>& channels) {
     for (host::HostChannel* c : channels)
         track(*c);
     open_ = true;
-    if (!writeManifest()) {
+    std::string why;
+    if (!writeManifest(why)) {
         open_ = false;
-        fail("cannot write " + manifestPath());
+        fail("cannot write " + manifestPath() + ": " + why);
         return false;
     }
     return true;
+}
+
+bool Recording::keepConfiguration(const std::string& path) {
+    if (!open_)
+        return false;
+    const std::string copy = name_ + ".res";
+    std::string bytes;
+    std::string why;
+    if (platform::readWholeFile(path, bytes, why) != platform::ReadOutcome::Ok) {
+        fail("cannot read the configuration " + path + ": " + why);
+        return false;
+    }
+    if (!platform::writeWholeFile(folder_ + "/" + copy, bytes, why)) {
+        fail("cannot write " + folder_ + "/" + copy + ": " + why);
+        return false;
+    }
+    config_ = copy;
+    if (!writeManifest(why)) {
+        fail("cannot write " + manifestPath() + ": " + why);
+        return false;
+    }
+    return true;
+}
+
+std::string Recording::plotFile(const host::HostChannel& channel) const {
+    auto it = index_.find(&channel);
+    if (it == index_.end())
+        return {};
+    const std::string& file = it->second->file;
+    return file.substr(0, file.size() - 4) + ".png";
 }
 
 void Recording::fail(const std::string& message) {
@@ -283,8 +350,9 @@ void Recording::stopFile(Track& t, std::string failure) {
     if (!failure.empty() && t.failure.empty()) {
         t.failure = failure;
         fail(failure + "; this channel is no longer recorded, the run goes on");
-        if (open_)
-            writeManifest(); // tells what was kept and why it stopped
+        std::string why;
+        if (open_ && !writeManifest(why)) // tells what was kept and why it stopped
+            fail("cannot write " + manifestPath() + ": " + why);
     }
 }
 
@@ -296,6 +364,7 @@ void Recording::write(host::HostChannel& channel, const float* block, std::int32
         return;
     const sf_count_t written = sf_write_float(t.sound, block, count);
     t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
+    bytes_ += static_cast<std::int64_t>(std::max<sf_count_t>(written, 0)) * 4;
     if (written != count) {
         const std::string why = t.bytes->error();
         stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));
@@ -305,8 +374,9 @@ void Recording::write(host::HostChannel& channel, const float* block, std::int32
 }
 
 void Recording::flush() {
-    if (open_ && !writeManifest())
-        fail("cannot write " + manifestPath());
+    std::string why;
+    if (open_ && !writeManifest(why))
+        fail("cannot write " + manifestPath() + ": " + why);
 }
 
 void Recording::close(End end) {
@@ -315,8 +385,9 @@ void Recording::close(End end) {
             stopFile(*t, {});
         end_ = end;
         ended_ = true;
-        if (!writeManifest())
-            fail("cannot write " + manifestPath());
+        std::string why;
+        if (!writeManifest(why))
+            fail("cannot write " + manifestPath() + ": " + why);
         open_ = false;
     }
     for (auto& t : tracks_) {
@@ -325,10 +396,10 @@ void Recording::close(End end) {
             t->channel = nullptr;
         }
     }
-    index_.clear();
+    // index_ stays: plotFile() still names the files after the run.
 }
 
-bool Recording::writeManifest() {
+bool Recording::writeManifest(std::string& why) {
     std::ostringstream text;
     text << "# A run of the recorder: one float WAV file per channel, in this folder.\n";
     text << "[recording]\n";
@@ -339,6 +410,8 @@ bool Recording::writeManifest() {
     std::snprintf(secs, sizeof secs, "%.3f", seconds_);
     text << "seconds=" << secs << "\n";
     text << "status=" << escape(status()) << "\n";
+    if (!config_.empty())
+        text << "config=" << escape(config_) << "\n";
     text << "channels=" << tracks_.size() << "\n";
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const Track& t = *tracks_[i];
@@ -352,14 +425,8 @@ bool Recording::writeManifest() {
         text << "status="
              << (t.failure.empty() ? std::string("ok") : "failed: " + escape(t.failure)) << "\n";
     }
-    QSaveFile file(QString::fromStdString(manifestPath()));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const std::string bytes = text.str();
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-        static_cast<qint64>(bytes.size()))
-        return false;
-    return file.commit();
+    // Whole or not at all: a failed write keeps the manifest written before.
+    return platform::writeWholeFile(manifestPath(), text.str(), why);
 }
 
 // --- Reading back ------------------------------------------------------------
@@ -399,6 +466,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 run.seconds = std::strtod(value.c_str(), nullptr);
             else if (key == "status")
                 run.status = value;
+            else if (key == "config")
+                run.config = value;
         } else if (!run.channels.empty()) {
             RecordedChannel& c = run.channels.back();
             if (key == "name")

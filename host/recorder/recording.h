@@ -33,6 +33,9 @@ public:
     virtual std::string error() const = 0;
 };
 
+// The sound file library's name and version.
+std::string soundLibraryVersion();
+
 // A file on disk, created or emptied, written without buffering in between.
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error);
 
@@ -60,6 +63,12 @@ public:
     // files; a channel met later is numbered after them. False (and error()
     // set) when the folder or the manifest cannot be written.
     bool open(const std::vector<host::HostChannel*>& channels);
+    // Keeps a copy of the configuration the run works on, byte for byte, as
+    // <name>.res beside the manifest (named there as `config`). False (and the
+    // recording failed) when it cannot be read or written.
+    bool keepConfiguration(const std::string& path);
+    // The file name (in folder()) a channel's plot gets: its file's stem.
+    std::string plotFile(const host::HostChannel& channel) const;
     // Appends a block of a channel; the first block opens its file. A failure
     // stops that channel's file (what it holds stays readable), is reported
     // once, and the run goes on.
@@ -80,6 +89,8 @@ public:
     std::string manifestPath() const;
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
+    // Bytes of samples written into the channels' files so far.
+    std::int64_t bytesWritten() const { return bytes_; }
 
     // Picks a name that is not yet a folder in `directory`: `base`, else
     // base-2, base-3, ...
@@ -91,7 +102,7 @@ private:
     Track& track(host::HostChannel& channel);
     bool startFile(Track& track);
     void stopFile(Track& track, std::string failure);
-    bool writeManifest();
+    bool writeManifest(std::string& why);
     void fail(const std::string& message);
 
     std::string directory_;
@@ -100,7 +111,9 @@ private:
     Opener opener_;
     ErrorHandler onError_;
     double seconds_ = 0;
+    std::int64_t bytes_ = 0;
     std::string started_;
+    std::string config_; // the copy's file name, "" when none
     bool open_ = false;
     bool ended_ = false;
     End end_ = End::Complete;
@@ -122,6 +135,7 @@ struct RecordedRun {
     std::string name;
     double seconds = 0;
     std::string status;
+    std::string config; // the configuration's copy, relative to the folder; "" when none
     std::vector<RecordedChannel> channels;
 };
 // False when the manifest cannot be read or is not one of ours.

@@ -2,6 +2,7 @@
 
 #include "platform/inifile.h"
 #include "platform/ticks.h"
+#include "platform/wholefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -90,17 +91,13 @@ void Session::prepareConfig() {
 }
 
 bool checkConfiguration(const std::string& path, std::string& error) {
-    std::error_code code;
-    if (std::filesystem::is_directory(std::filesystem::u8path(path), code)) {
-        error = path + ": is a folder";
+    // Opened without waiting: a FIFO in its place is refused, never waited on.
+    std::string text;
+    std::string why;
+    if (platform::readWholeFile(path, text, why) != platform::ReadOutcome::Ok) {
+        error = path + ": " + why;
         return false;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::fclose(file);
     const std::string missing = "\x01";
     const std::string count = platform::readProfileString(path, "common", "Count", missing);
     char* end = nullptr;
@@ -130,13 +127,32 @@ bool checkWritableFolder(const std::string& path, std::string& error) {
 }
 
 std::string Session::modulePath(const std::string& nameOrPath) const {
+    return recorder::modulePath(options_, nameOrPath);
+}
+
+std::string modulePath(const SessionOptions& options, const std::string& nameOrPath) {
     if (nameOrPath.find('/') != std::string::npos)
         return nameOrPath;
     std::string file = nameOrPath;
     if (file.size() < 3 || file.compare(file.size() - 3, 3, ".so") != 0)
         file += ".so";
-    const std::string& dir = options_.programDirectory;
+    const std::string& dir = options.programDirectory;
     return dir.empty() ? "./" + file : dir + "/" + file;
+}
+
+std::string Session::configurationInUse() const {
+    // The emulator's settings name the file it loaded last (with --config, the
+    // settings of this run name that file), also after a Load in its window.
+    for (const auto& m : host_->modules()) {
+        if (m->name() != "Tolvex" || m->stage() != host::Stage::Executed)
+            continue;
+        const std::string settings =
+            platform::profileFilePath("Tolvex.ini", "tolvex", "TOLVEX_INI");
+        // The emulator's settings keep the name as the file system spells it.
+        const std::string file = platform::readProfileString(settings, "common", "CurCFGFile", "");
+        return QFileInfo::exists(QFile::decodeName(file.c_str())) ? file : std::string();
+    }
+    return {};
 }
 
 int Session::loadModules() {
@@ -196,8 +212,12 @@ void Session::starting() {
         recording_ = std::make_unique<Recording>(options_.directory, name, options_.opener);
         recording_->setErrorHandler(
             [this](const std::string& m) { host_->hostMessage(m, host::kLogError); });
-        if (recording_->open(host_->channels()))
+        if (recording_->open(host_->channels())) {
             host_->hostMessage("recording to " + recording_->manifestPath());
+            const std::string config = configurationInUse();
+            if (!config.empty())
+                recording_->keepConfiguration(config);
+        }
         // The current file is named even when the folder could not be made:
         // it is where this run belongs.
         QString dir = QDir(QString::fromStdString(options_.directory)).absolutePath();

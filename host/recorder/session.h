@@ -35,6 +35,10 @@ struct SessionOptions {
     Recording::Opener opener;   // tests
 };
 
+// Where a module named on the command line is looked up: a path as it is, a
+// name as <name>.so in the program's folder.
+std::string modulePath(const SessionOptions& options, const std::string& nameOrPath);
+
 // Whether `path` is a readable emulator configuration; `error` tells why not
 // in one line.
 bool checkConfiguration(const std::string& path, std::string& error);
@@ -57,6 +61,11 @@ public:
     // Why --config cannot be used ("" when it can, or when there is none).
     const std::string& configError() const { return configError_; }
     std::string modulePath(const std::string& nameOrPath) const;
+    // The emulator configuration this run works on (the one the emulator's
+    // settings name, --config's file unless loaded otherwise since), when the
+    // emulator is loaded; "" when none. Each recording keeps a copy of it as
+    // it is at Start.
+    std::string configurationInUse() const;
     const std::vector<std::string>& failures() const { return failures_; }
 
     void start() { host_->startRecorder(); }

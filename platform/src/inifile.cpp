@@ -2,6 +2,7 @@
 
 #include "platform/numfmt.h"
 #include "platform/text.h"
+#include "platform/wholefile.h"
 
 #include "system.h"
 
@@ -275,7 +276,8 @@ std::string readProfileString(const std::string& file, std::string_view section,
                               std::string_view key, std::string_view fallback) {
     try {
         std::string data;
-        if (sys::readFile(file, data) == sys::ReadResult::Ok) {
+        std::string why;
+        if (sys::readFile(file, data, why) == sys::ReadResult::Ok) {
             const IniDocument doc(std::move(data));
             if (const auto value = doc.find(section, key))
                 return unquote(*value);
@@ -287,32 +289,45 @@ std::string readProfileString(const std::string& file, std::string_view section,
 }
 
 bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
-                        std::string_view value) {
+                        std::string_view value, std::string* reason) {
     try {
         return writeProfileStrings(
-            file, {ProfileEntry{std::string(section), std::string(key), std::string(value)}});
+            file, {ProfileEntry{std::string(section), std::string(key), std::string(value)}},
+            reason);
     } catch (...) {
         return false;
     }
 }
 
-bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries,
+                         std::string* reason) {
+    std::string why;
+    bool ok = false;
     try {
-        if (file.empty())
-            return false;
-        for (const ProfileEntry& e : entries)
-            if (!writable(e.section, e.key, e.value))
-                return false;
-        std::string data;
-        if (sys::readFile(file, data) == sys::ReadResult::Failed)
-            return false; // never replace a file we could not read
-        IniDocument doc(std::move(data));
-        for (const ProfileEntry& e : entries)
-            doc.set(e.section, e.key, e.value);
-        return sys::replaceFile(file, doc.text());
+        if (file.empty()) {
+            why = "no file name";
+        } else if (!std::all_of(entries.begin(), entries.end(), [](const ProfileEntry& e) {
+                       return writable(e.section, e.key, e.value);
+                   })) {
+            why = "a section, key or value does not fit on one INI line";
+        } else {
+            std::string data;
+            if (sys::readFile(file, data, why) == sys::ReadResult::Failed) {
+                why = "it cannot be read: " + why; // never replace a file we could not read
+            } else {
+                IniDocument doc(std::move(data));
+                for (const ProfileEntry& e : entries)
+                    doc.set(e.section, e.key, e.value);
+                ok = writeWholeFile(file, doc.text(), why);
+            }
+        }
     } catch (...) {
-        return false;
+        why = "out of memory";
+        ok = false;
     }
+    if (reason != nullptr)
+        *reason = ok ? std::string() : why;
+    return ok;
 }
 
 std::string profileFilePath(const std::string& fileName, const std::string& program,
@@ -330,7 +345,8 @@ TIniFile::~TIniFile() = default;
 const IniDocument& TIniFile::document() const {
     if (!cache_) {
         std::string data;
-        if (sys::readFile(file_, data) != sys::ReadResult::Ok)
+        std::string why;
+        if (sys::readFile(file_, data, why) != sys::ReadResult::Ok)
             data.clear();
         cache_ = std::make_unique<IniDocument>(std::move(data));
         for (const ProfileEntry& e : pending_)
@@ -348,17 +364,19 @@ void TIniFile::UpdateFile() {
     entries.swap(pending_);
     updating_ = false;
     cache_.reset(); // read the file as written from here on
-    if (!entries.empty() && !writeProfileStrings(file_, entries))
-        throw IniWriteError("Unable to write to " + file_);
+    std::string reason;
+    if (!entries.empty() && !writeProfileStrings(file_, entries, &reason))
+        throw IniWriteError(file_, reason);
 }
 
 void TIniFile::put(std::string_view section, std::string_view key, std::string_view value) {
     if (!writable(section, key, value))
-        throw IniWriteError("Unable to write to " + file_);
+        throw IniWriteError(file_, "a section, key or value does not fit on one INI line");
     if (!updating_) {
         cache_.reset();
-        if (!writeProfileString(file_, section, key, value))
-            throw IniWriteError("Unable to write to " + file_);
+        std::string reason;
+        if (!writeProfileString(file_, section, key, value, &reason))
+            throw IniWriteError(file_, reason);
         return;
     }
     pending_.push_back({std::string(section), std::string(key), std::string(value)});

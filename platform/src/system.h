@@ -2,8 +2,11 @@
 // function per system service, implemented in posix/ and win32/.
 #pragma once
 
+#include "platform/wholefile.h"
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform::sys {
 
@@ -22,13 +25,20 @@ bool environmentValue(const char* name, std::string& value);
 // folder for `program` elsewhere. Empty when there is none.
 std::string profileFolder(const std::string& program);
 
-enum class ReadResult { Ok, Missing, Failed };
-// The whole file; Missing when neither it nor its folder exists.
-ReadResult readFile(const std::string& file, std::string& out);
+using ReadResult = ReadOutcome;
+// The whole file, as platform::readWholeFile reads it.
+ReadResult readFile(const std::string& file, std::string& out, std::string& error);
 // Writes a new file beside `target`, flushes it and puts it in the target's
 // place in one step: readers see the old file or the new one, never a part.
-// Where the folder cannot take a new file but the target itself is writable,
-// the target is rewritten in place rather than not at all.
-bool replaceFile(const std::string& target, const std::string& data);
+// False with the system's reason in `error` when any step fails, the old file
+// then untouched (see platform::writeWholeFile).
+bool replaceFile(const std::string& target, std::string_view data, const WholeFileOptions& options,
+                 std::string& error);
+
+// The fault a test asked for before `step`: a system error number, or 0.
+int injectedFault(testing::WriteStep step);
+// True when `name` is a temporary file of `base` (the file's own name, without
+// folder) made by temporaryFileName; `process` is its writer.
+bool isTemporaryOf(std::string_view base, std::string_view name, unsigned long& process);
 
 } // namespace platform::sys

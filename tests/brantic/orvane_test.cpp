@@ -386,6 +386,16 @@ TEST_F(OrvaneServer, RandomTokenIsKeptForTheUserOnlyAndReused) {
     EXPECT_FALSE(get("/api/status", written));
     EXPECT_EQ(readToken(), written);
     EXPECT_EQ(command.starts, 2);
+    unload();
+
+    // A FIFO in the token's place is refused at once, not waited on.
+    ASSERT_EQ(unlink(tokenPath.c_str()), 0);
+    ASSERT_EQ(mkfifo(tokenPath.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(attach());
+    const std::string fifo = testing::internal::GetCapturedStderr();
+    EXPECT_NE(fifo.find(tokenPath + ": it is not a regular file"), std::string::npos) << fifo;
+    unlink(tokenPath.c_str());
 }
 
 TEST_F(OrvaneServer, PortInUseIsReportedAndWritesNothing) {

@@ -32,6 +32,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace platform::literals;
 
@@ -216,8 +217,8 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
     env.remove("QT_QPA_PLATFORM");
     p.setProcessEnvironment(env);
     p.start(QString::fromStdString(kModules + "/recorder"),
-            {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot",
-             dir.filePath("plots"), "--pull", "Probe A", "3", "HostProbe", "Missing"});
+            {"--seconds", "0.3", "--dir", dir.filePath("rec"), "--name", "t", "--plot", "--pull",
+             "Probe A", "3", "HostProbe", "HostNoExports"});
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     const QString err = QString::fromUtf8(p.readAllStandardError());
@@ -227,11 +228,11 @@ TEST(RecorderProgram, HeadlessRunPrintsTheSummaryPlotsAndPulls) {
     EXPECT_TRUE(out.contains("Pull Probe A (HostProbe, 3 values):\n0\t0\n1\t0.5\n2\t1\n"));
     EXPECT_TRUE(out.contains("(complete)"));
     // A module asked for did not start: the run went on, the status tells.
-    EXPECT_TRUE(err.contains("recorder: cannot load") && err.contains("Missing.so"))
-        << err.toStdString();
+    EXPECT_TRUE(err.contains("exports no CreatePluginClass")) << err.toStdString();
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("rec/t/t.kova")));
-    const std::string plot = dir.filePath("plots/00-Probe_A.png").toStdString();
+    // The plots go beside the channels' files, in the recording's folder.
+    const std::string plot = dir.filePath("rec/t/00-Probe_A.png").toStdString();
     EXPECT_GT(inkedPixels(plot), 200);
 }
 
@@ -243,6 +244,8 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a configuration\n");
     f.close();
+    const QString fifo = dir.filePath("pipe.res");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     struct Case {
         QStringList arguments;
         int status;
@@ -251,11 +254,18 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
     const std::vector<Case> cases = {
         {{"--config", dir.filePath("missing.res")}, 1, "No such file or directory"},
         {{"--config", file}, 1, "is not an emulator configuration"},
+        {{"--config", fifo}, 1, "pipe.res: it is not a regular file"},
+        {{"--config", dir.path()}, 1, "it is a folder, not a file"},
         {{"--dir", file + "/rec"}, 1, "Not a directory"},
-        {{"--no-record", "--plot", file + "/plots"}, 1, "Not a directory"},
+        {{"--no-record", "--plot"}, 2, "not with --no-record"},
         {{"--seconds", "inf"}, 2, "not a finite number"},
         {{"--window", "--quit"}, 2, "--quit needs --seconds"},
         {{"--headless", "--screenshot", "x.png"}, 2, "--screenshot needs the window"},
+        {{"--headless", "--quit"}, 2, "--quit needs --seconds; try --help"},
+        {{"--until-stopped", "--seconds", "1"}, 2, "exclude each other"},
+        {{"--seconds", "9", "--bogus"}, 2, "recorder: unknown option --bogus; try --help\n"},
+        {{"--seconds", "9", "--no-record", "Nope"}, 1, "no module Nope: "},
+        {{"--seconds", "9", "--no-record", dir.path()}, 1, " is not a file"},
     };
     for (const Case& c : cases) {
         QProcess p;
@@ -269,7 +279,86 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
         EXPECT_EQ(p.exitCode(), c.status) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(err.contains(c.reason)) << err.toStdString();
         EXPECT_FALSE(err.contains("HostProbe started")) << c.arguments.join(' ').toStdString();
+        if (c.status == 2) { // one line, not the whole usage
+            EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+        }
     }
+}
+
+// What only the started modules tell is still checked before Start: no run,
+// no recording, when a --pull names no channel or no module started.
+TEST(RecorderProgram, WhatTheModulesTellIsCheckedBeforeStart) {
+    QTemporaryDir dir;
+    struct Case {
+        QStringList arguments;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--pull", "probe a", "4", "HostProbe"}, "no channel is named \"probe a\""},
+        {{"HostNoExports"}, "no module started; nothing runs"},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("XDG_RUNTIME_DIR");
+        p.setProcessEnvironment(env);
+        p.start(QString::fromStdString(kModules + "/recorder"),
+                QStringList{"--seconds", "30", "--dir", dir.filePath("rec")} + c.arguments);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_EQ(p.exitCode(), 1);
+        EXPECT_TRUE(err.contains(c.reason)) << err.toStdString();
+        EXPECT_FALSE(out.contains("Recorder ran")) << out.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath("rec")) &&
+                     !QDir(dir.filePath("rec")).isEmpty(QDir::Dirs | QDir::NoDotAndDotDot));
+        EXPECT_FALSE(err.contains("XDG_RUNTIME_DIR")) << err.toStdString();
+    }
+    QProcess v;
+    v.start(QString::fromStdString(kModules + "/recorder"), {"--version"});
+    ASSERT_TRUE(v.waitForFinished(60000));
+    EXPECT_EQ(v.exitCode(), 0);
+    EXPECT_TRUE(
+        QString::fromUtf8(v.readAllStandardOutput())
+            .contains(QRegularExpression("^recorder \\d+\\.\\d+\\.\\d+ \\(Qt [^)]*\\)\n$")));
+}
+
+// A run until Ctrl+C ends as asked: complete, exit status 0. On a terminal a
+// headless run shows its progress on one line.
+TEST(RecorderProgram, ARunUntilCtrlCEndsCompleteAndShowsItsProgress) {
+    QTemporaryDir dir;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOST_PROBE_STREAM", "1");
+    p.setProcessEnvironment(env);
+    // script(1) gives the recorder a terminal; its output comes back through it.
+    const QString command =
+        QString("exec %1 --until-stopped --update-ms 10 --dir %2 --name u HostProbe")
+            .arg(QString::fromStdString(kModules + "/recorder"), dir.filePath("rec"));
+    p.start("script", {"-qefc", command, "/dev/null"});
+    ASSERT_TRUE(p.waitForStarted(60000));
+    QString seen;
+    for (int i = 0; i < 600 && !seen.contains("MB written"); ++i) {
+        p.waitForReadyRead(50);
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    EXPECT_TRUE(seen.contains(QRegularExpression("\r\\d+ s, \\d+ samples, \\d+\\.\\d MB written, "
+                                                 "\\d+\\.\\d GB free")))
+        << seen.toStdString();
+    // Ctrl+C, typed on the terminal.
+    p.write("\x03");
+    ASSERT_TRUE(p.waitForFinished(60000));
+    seen += QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("(complete)")) << seen.toStdString();
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(dir.filePath("rec/u/u.kova").toStdString(), run, error))
+        << error;
+    EXPECT_EQ(run.status, "complete");
+    EXPECT_GT(run.channels.at(0).samples, 0u);
 }
 
 // A run killed outright leaves files that read back as they are and a
@@ -401,6 +490,12 @@ TEST(RecorderProgram, TheDemoRunsOnTheEmulator) {
     recorder::RecordedRun run;
     std::string error;
     ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    // The recording keeps the configuration it ran, byte for byte.
+    ASSERT_EQ(run.config, "run.res");
+    QFile copy(QString::fromStdString(s.recording()->folder() + "/run.res"));
+    QFile original(QString::fromStdString(o.config));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), original.readAll());
     for (const host::HostChannel* c : channels) {
         const std::string name = host::utf8(c->name().c_str());
         const std::uint64_t got = c->stats().samples;

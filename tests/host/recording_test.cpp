@@ -4,6 +4,7 @@
 #include "recording.h"
 
 #include "host/host.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
@@ -137,6 +140,38 @@ TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     EXPECT_EQ(recorder::channelFileStem(7, 250, "../x"), "007-x");
     EXPECT_EQ(recorder::channelFileStem(0, 1, " / "), "00-channel");
     EXPECT_EQ(recorder::channelFileStem(2, 6, "Пила ±50, 0.5 Гц"), "02-Пила_50_0.5_Гц");
+}
+
+// A manifest whose update fails keeps the one written before, never a part
+// of the new one, and the failure names the system's reason.
+TEST(Recording, AFailedManifestUpdateKeepsTheLastWholeManifest) {
+    QTemporaryDir dir;
+    Channels ch;
+    Recording rec(dir.path().toStdString(), "kept");
+    ASSERT_TRUE(rec.open(ch.host.channels()));
+    const auto x = ramp(10, 0);
+    rec.write(*ch.a, x.data(), 10);
+    rec.flush();
+    ASSERT_FALSE(rec.failed()) << rec.error();
+    std::ifstream before(rec.manifestPath(), std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(before)), {});
+    for (auto step : {platform::testing::WriteStep::Write, platform::testing::WriteStep::Flush,
+                      platform::testing::WriteStep::Replace}) {
+        platform::testing::setWriteFault(
+            [step](platform::testing::WriteStep s) { return s == step ? ENOSPC : 0; });
+        rec.write(*ch.a, x.data(), 10);
+        rec.flush();
+        platform::testing::setWriteFault(nullptr);
+        EXPECT_EQ(rec.error(), "cannot write " + rec.manifestPath() + ": " + std::strerror(ENOSPC));
+        std::ifstream after(rec.manifestPath(), std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), whole);
+        EXPECT_EQ(QDir(QString::fromStdString(rec.folder())).entryList(QDir::Files).size(), 2);
+    }
+    rec.close(Recording::End::Complete);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+    EXPECT_EQ(run.channels[0].samples, 40u); // the disk came back: the last one is whole again
 }
 
 TEST(Recording, AFullDiskStopsThatChannelsFileWhichStaysTruthful) {

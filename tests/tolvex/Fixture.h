@@ -65,6 +65,15 @@ inline bool scriptedEdit(tolvex::CVirtualChannel& channel) {
     return edit(channel);
 }
 
+// The messages the emulator wrote to the host's log.
+inline std::vector<host::LogMessage> tolvexMessages(const host::Host& host) {
+    std::vector<host::LogMessage> found;
+    for (const host::LogMessage& m : host.messages())
+        if (m.source == u"Tolvex")
+            found.push_back(m);
+    return found;
+}
+
 class TolvexTest : public ::testing::Test {
 protected:
     void SetUp() override {

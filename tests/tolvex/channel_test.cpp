@@ -226,16 +226,32 @@ TEST_F(Generation, RebindingWithTheSameBlockLengthKeepsTheWaitingSamples) {
         ASSERT_EQ(samples[k], static_cast<float>(k + 1)) << k; // no sample lost or repeated
 }
 
-// A stall of 78 s at 216000 Hz: every due sample is made on the next step.
-TEST_F(Generation, ALongStallLosesNothing) {
+// A stall shorter than the lag limit: every due sample is made on the next
+// step. A longer one: the channel skips ahead to its clock, makes nothing
+// owed from before, and the run's end says so in the host's log.
+TEST_F(Generation, AStallWithinTheLagLimitLosesNothingALongerOneSkipsAhead) {
     host.options().recordCalls = false;
     host.options().keepSamples = false;
     CVirtualChannel& channel =
-        boundChannel(216000.0f, 64800, std::make_unique<tolvex::LevelSignal>());
+        boundChannel(216000.0f, 2160, std::make_unique<tolvex::LevelSignal>());
     plugin->notify(PN_RCSTART, 0);
+    tick(2000);
+    EXPECT_EQ(channel.producedSinceStart(), 432000u);
+    EXPECT_EQ(channel.skippedSinceStart(), 0u);
+    EXPECT_EQ(hostChannel().stats().blocks, 200u);
+
     tick(78000);
-    EXPECT_EQ(channel.producedSinceStart(), 216000u * 78u);
-    EXPECT_EQ(hostChannel().stats().blocks, 260u);
+    EXPECT_EQ(channel.producedSinceStart(), 216000u * 80u);
+    EXPECT_EQ(channel.skippedSinceStart(), 216000u * 78u);
+    EXPECT_EQ(hostChannel().stats().blocks, 200u);
+    tick(300); // from the clock on, as before
+    EXPECT_EQ(hostChannel().stats().blocks, 230u);
+    EXPECT_TRUE(tolvexMessages(host).empty());
+    plugin->notify(PN_RCSTOP, 0);
+    const auto messages = tolvexMessages(host);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, host::kLogError);
+    EXPECT_NE(messages[0].text.find(u"«Chan» 16848000"), std::u16string::npos);
 }
 
 TEST_F(Generation, ChannelWithoutBlockMakesNoSamples) {

@@ -6,7 +6,9 @@
 #include "platform/numfmt.h"
 #include "platform/text.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,7 +97,7 @@ TEST_F(Saving, UnwritableFileStopsWithItsMessage) {
     const std::string file = path("no/such/dir/x.res");
     tolvex::mainForm(*plugin)->SaveConfiguration(file);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Unable to write to " + file);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + file + "\n" + std::strerror(ENOENT));
     EXPECT_EQ(boxes[0].caption, "Error!");
 }
 
@@ -108,7 +110,7 @@ TEST_F(Saving, ASettingsFileThatCannotBeWrittenStillLetsTheConfigurationBeSaved)
     const std::string file = path("saved.res");
     tolvex::mainForm(*plugin)->SaveConfiguration(file);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Unable to write to " + settings);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + settings + "\n" + std::strerror(ENOTDIR));
     EXPECT_NE(read(file).find("Name=A"), std::string::npos);
 }
 

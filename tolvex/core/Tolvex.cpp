@@ -3,6 +3,7 @@
 #include "Utypes.h"
 
 #include "platform/text.h"
+#include "platform/ticks.h"
 
 #include <cmath>
 
@@ -116,6 +117,8 @@ bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
             rebuildHostChannels();
             return true;
         case PN_RCSTART:
+            if (running)
+                reportSkipped(); // a start without a stop ends the run as well
             for (auto& channel : channels)
                 channel->Start();
             running = true;
@@ -123,6 +126,8 @@ bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
                 mainWindow_->setRunning(true);
             return true;
         case PN_RCSTOP:
+            if (running)
+                reportSkipped();
             running = false;
             if (mainWindow_)
                 mainWindow_->setRunning(false);
@@ -175,6 +180,8 @@ bool RECAPI CTolvex::canclose() {
 
 bool RECAPI CTolvex::close() {
     try {
+        if (running)
+            reportSkipped();
         running = false;
         SignalKinds::clear();
         mainWindow_.reset();
@@ -195,6 +202,58 @@ double CTolvex::GetFreqById(std::int32_t index) {
     } catch (...) {
         return 0.0;
     }
+}
+
+void CTolvex::GenerateStep() {
+    const std::uint64_t start = platform::tickCount64();
+    for (auto& channel : channels)
+        channel->Advance(start);
+    const std::size_t count = channels.size();
+    if (count == 0)
+        return;
+    std::size_t k = nextChannel_ % count;
+    std::size_t idle = 0; // channels in a row found with nothing to make
+    while (idle < count) {
+        CVirtualChannel& channel = *channels[k];
+        k = k + 1 == count ? 0 : k + 1;
+        if (channel.Produce(kStepChunk) == 0) {
+            ++idle;
+            continue;
+        }
+        idle = 0;
+        if (platform::tickCount64() - start >= kStepBudgetMs)
+            break;
+    }
+    nextChannel_ = k;
+}
+
+void CTolvex::reportSkipped() {
+    std::string text;
+    for (const auto& channel : channels) {
+        if (channel->skippedSinceStart() == 0)
+            continue;
+        text += text.empty() ? "" : ", ";
+        text += std::string("«"_w) + channel->name + std::string("» "_w) +
+                std::to_string(channel->skippedSinceStart());
+    }
+    if (text.empty() || recorder == nullptr)
+        return;
+    // Data were lost: an error, once per run.
+    text =
+        std::string("Генерация отстала от часов более чем на 2 с, пропущено отсчётов: "_w) + text;
+    VARIANT value;
+    platform::VariantInit(&value);
+    if (recorder->getproperty(RECORDER_PROP_LOG, &value) == S_OK && value.vt == VT_UNKNOWN &&
+        value.punkVal != nullptr) {
+        void* found = nullptr;
+        if (value.punkVal->QueryInterface(IID_IRecorderLog, &found) == S_OK && found != nullptr) {
+            auto* log = static_cast<IRecorderLog*>(found);
+            const platform::OleString message = platform::oleFrom1251(text);
+            log->addmessage(OLESTR("Tolvex"), message.c_str(), 7);
+            log->Release();
+        }
+    }
+    platform::VariantClear(&value);
 }
 
 void CTolvex::releaseHostChannels() {

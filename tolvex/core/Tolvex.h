@@ -66,6 +66,16 @@ public:
     // The frequency of host channel `index` of the last rebuild; 0 on a host error.
     double GetFreqById(std::int32_t index);
 
+    // One generation step across all channels (the generation timer's tick):
+    // each channel in turn makes up to kStepChunk of its due samples until
+    // none is left or the step has used kStepBudgetMs on the tick source;
+    // what is left waits for the next steps, and the next step goes on with
+    // the channel after the last one served, so that the host's loop comes
+    // back within the timer's period whatever the configuration.
+    void GenerateStep();
+    static constexpr std::uint64_t kStepBudgetMs = 100; // a third of the 300 ms period
+    static constexpr std::uint64_t kStepChunk = 8192;
+
     IRecorder* recorder = nullptr;
     std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
     bool running = false;
@@ -78,6 +88,11 @@ private:
     void rebuildHostChannels();
     void releaseHostChannels();
     bool serveDataRequest(const DataRequest& request);
+    // Writes one message to the host's log naming the channels that skipped
+    // samples since the start, if any did (the end of a run).
+    void reportSkipped();
+
+    std::size_t nextChannel_ = 0; // where the next generation step begins
 
     platform::RefCount refs_;
     std::vector<IRecorderChannel*> hostChannels_; // counted references, in host order

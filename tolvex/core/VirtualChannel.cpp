@@ -101,32 +101,48 @@ void CVirtualChannel::Start() {
     blockPosition_ = 0;
     anchor(0);
     produced_ = 0;
+    due_ = 0;
+    skipped_ = 0;
     started_ = true;
 }
 
-void CVirtualChannel::Generate() {
+std::uint64_t CVirtualChannel::Advance(std::uint64_t ticks) {
     if (!started_)
-        return;
+        return 0;
     // The frequency changed outside a binding (a dialog); same rule.
     if (frequency != anchorFrequency_)
         anchor(produced_);
-    const std::uint64_t due = dueAt(platform::tickCount64());
-    if (due <= produced_)
-        return;
-    std::uint64_t n = due - produced_;
+    const std::uint64_t due = dueAt(ticks);
+    due_ = due > produced_ ? due : produced_;
     if (block_.empty()) {
         // No block: nothing is made, and nothing piles up for later.
-        produced_ = due;
-        return;
+        produced_ = due_;
+        return 0;
     }
-    if (n > kMaxSamplesPerStep) {
-        produced_ = due - kMaxSamplesPerStep;
-        n = kMaxSamplesPerStep;
-    }
+    // Behind by more than the limit (and by more than one sample, for the
+    // slowest channels): on to the clock, the older samples never made.
+    std::uint64_t limit = clockPosition(kMaxLagMs, anchorFrequency_);
+    if (limit < 1)
+        limit = 1;
+    const std::uint64_t lag = due_ - produced_;
+    if (lag <= limit)
+        return 0;
+    produced_ = due_;
+    skipped_ += lag;
+    return lag;
+}
+
+std::uint64_t CVirtualChannel::Produce(std::uint64_t most) {
+    std::uint64_t n = backlog();
+    if (n > most)
+        n = most;
+    if (n == 0 || block_.empty())
+        return 0;
     // Whole runs straight into the block; each full block goes to the host.
-    const double f = static_cast<double>(frequency);
+    const double f = static_cast<double>(anchorFrequency_);
     float* const block = block_.data();
     const auto length = static_cast<std::uint64_t>(blockLength_);
+    const std::uint64_t made = n;
     while (n > 0) {
         const std::uint64_t room = length - static_cast<std::uint64_t>(blockPosition_);
         const std::uint64_t m = n < room ? n : room;
@@ -140,6 +156,12 @@ void CVirtualChannel::Generate() {
                 hostChannel->putdata(block, -1);
         }
     }
+    return made;
+}
+
+void CVirtualChannel::Generate() {
+    Advance(platform::tickCount64());
+    Produce(backlog());
 }
 
 void CVirtualChannel::SendRange() {

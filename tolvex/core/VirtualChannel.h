@@ -37,7 +37,17 @@ public:
     void Unbind();
     // Re-bases generation on the current clock; time restarts at 0.
     void Start();
-    // Makes the samples due on the clock since the last step; allocates nothing.
+    // The channel's part of a generation step, in two halves so that a step
+    // across many channels can share out its time: Advance reads the clock at
+    // `ticks` and answers the samples it skipped (a channel more than
+    // kMaxLagMs behind its clock jumps to it); Produce then makes up to `most`
+    // of the samples due and not yet made, in order, and answers how many.
+    // Neither allocates.
+    std::uint64_t Advance(std::uint64_t ticks);
+    std::uint64_t Produce(std::uint64_t most);
+    // Samples due at the last Advance and not yet made.
+    std::uint64_t backlog() const { return due_ - produced_; }
+    // Advance to the clock now and Produce all: one channel, without a bound.
     void Generate();
     // Sends the signal's display limits to the host channel.
     void SendRange();
@@ -47,17 +57,18 @@ public:
     std::int32_t blockLength() const { return blockLength_; }
     std::int32_t blockPosition() const { return blockPosition_; }
     const std::vector<float>& block() const { return block_; }
-    // Samples made since the last Start.
+    // Samples made (or skipped) since the last Start: the index of the next one.
     std::uint64_t producedSinceStart() const { return produced_; }
+    // Samples skipped since the last Start because the channel fell behind.
+    std::uint64_t skippedSinceStart() const { return skipped_; }
 
     // Longest block a host may ask for; a longer one (or one below 1) leaves
     // the channel without a block.
     static constexpr std::int32_t kMaxBlockLength = 1 << 24;
-    // Most samples one generation step makes (20 minutes at 216000 Hz, far
-    // beyond any stall of the user-interface thread); only an absurd host
-    // frequency reaches it, and the older positions beyond it are skipped so
-    // that a step always ends.
-    static constexpr std::uint64_t kMaxSamplesPerStep = 1ull << 28;
+    // How far a channel may fall behind its clock before it skips ahead: a
+    // machine that catches up within it loses nothing, and one that cannot
+    // keep up never owes more than this.
+    static constexpr std::uint64_t kMaxLagMs = 2000;
 
 private:
     // Samples due at tick `ticks` since the anchor, exactly.
@@ -74,7 +85,9 @@ private:
     std::uint64_t anchorPosition_ = 0;
     std::uint64_t anchorCount_ = 0;
     float anchorFrequency_ = 0.0f;
-    std::uint64_t produced_ = 0; // samples made since Start
+    std::uint64_t produced_ = 0; // samples made or skipped since Start
+    std::uint64_t due_ = 0;      // samples due at the last Advance
+    std::uint64_t skipped_ = 0;  // samples skipped since Start
     bool started_ = false;
 };
 

@@ -293,10 +293,8 @@ void TMainFrm::FormResize() {
 
 void TMainFrm::Timer1Timer() {
     CTolvex* plugin = currentPlugin();
-    if (plugin == nullptr)
-        return;
-    for (auto& channel : plugin->channels)
-        channel->Generate();
+    if (plugin != nullptr)
+        plugin->GenerateStep();
 }
 
 void TMainFrm::Timer2Timer() {

@@ -20,9 +20,10 @@ inline constexpr std::size_t kProfileValueMax = 2047;
 std::string readProfileString(const std::string& file, std::string_view section,
                               std::string_view key, std::string_view fallback);
 // Creates or replaces the key (and the section and file when missing).
-// False when the file cannot be written; the old file is then unchanged.
+// False when the file cannot be written (the system's reason in `reason`
+// when given); the old file is then unchanged.
 bool writeProfileString(const std::string& file, std::string_view section, std::string_view key,
-                        std::string_view value);
+                        std::string_view value, std::string* reason = nullptr);
 
 struct ProfileEntry {
     std::string section;
@@ -31,8 +32,10 @@ struct ProfileEntry {
 };
 // Writes every entry, in order, and replaces the file once: all of them reach
 // the file or none does. False (and the old file unchanged) when the file
-// cannot be written or an entry does not fit the line format.
-bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries);
+// cannot be written or an entry does not fit the line format, with why in
+// `reason` when given. The file is replaced as platform::writeWholeFile does.
+bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry>& entries,
+                         std::string* reason = nullptr);
 
 // The profile file `fileName` of `program`: the file named by the environment
 // variable `overrideVariable` when that is set; otherwise in the Windows
@@ -41,10 +44,17 @@ bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry
 std::string profileFilePath(const std::string& fileName, const std::string& program,
                             const char* overrideVariable);
 
-// Raised by TIniFile's writes: "Unable to write to <file>".
+// Raised by TIniFile's writes: "Unable to write to <file>", and on a line
+// of its own the reason when one is known.
 class IniWriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    IniWriteError(const std::string& file, const std::string& reason)
+        : std::runtime_error("Unable to write to " + file + (reason.empty() ? "" : "\n" + reason)),
+          reason_(reason) {}
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 class IniDocument;

@@ -3,10 +3,15 @@
 
 #include "platform/numfmt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,13 +56,19 @@ std::string profileFolder(const std::string& program) {
     return {};
 }
 
-ReadResult readFile(const std::string& file, std::string& out) {
+// Opened without waiting, so that a FIFO or a device cannot hold the
+// caller; read only when it is a regular file.
+ReadResult readFile(const std::string& file, std::string& out, std::string& error) {
     out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int why = errno;
+        error = std::strerror(why);
+        return why == ENOENT || why == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "it is a folder, not a file" : "it is not a regular file";
         ::close(fd);
         return ReadResult::Failed;
     }
@@ -66,9 +77,11 @@ ReadResult readFile(const std::string& file, std::string& out) {
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || errno == EAGAIN)
                 continue;
+            error = std::strerror(errno);
             ::close(fd);
+            out.clear();
             return ReadResult::Failed;
         }
         if (n == 0)
@@ -81,24 +94,25 @@ ReadResult readFile(const std::string& file, std::string& out) {
 
 namespace {
 
-bool writeAllAt(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n =
-            ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+constexpr std::size_t kPiece = 64 * 1024;
+
+// The step may go on (0), or fails as the test asked, with errno set.
+bool stepFails(testing::WriteStep step) {
+    const int fault = injectedFault(step);
+    if (fault != 0)
+        errno = fault;
+    return fault != 0;
 }
 
-void syncFolderOf(const std::string& path) {
+// The folder of `path`, without its trailing separator ("." for a bare name).
+std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncFolder(const std::string& dir) {
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         (void)::fsync(dfd);
@@ -106,66 +120,114 @@ void syncFolderOf(const std::string& path) {
     }
 }
 
-// The folder refuses new files but the file may be writable: overwrite it.
-// Space for a longer content is reserved first, so that a full disk fails
-// before the old bytes are touched.
-bool rewriteInPlace(const std::string& path, const std::string& data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok && static_cast<std::size_t>(st.st_size) < data.size()) {
-        const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(data.size()));
-        ok = rc == 0 || rc == EOPNOTSUPP || rc == EINVAL;
+// Removes the temporary files of `path` whose writer no longer runs: a
+// writer killed between making its file and putting it in place leaves it.
+void removeStaleTemporaries(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = ::opendir(folderOf(path).c_str());
+    if (dir == nullptr)
+        return;
+    const auto self = static_cast<unsigned long>(::getpid());
+    while (const dirent* entry = ::readdir(dir)) {
+        unsigned long process = 0;
+        if (!isTemporaryOf(base, entry->d_name, process) || process == self)
+            continue;
+        // kill(pid, 0) fails with ESRCH only when no such process exists.
+        if (process <= static_cast<unsigned long>(INT_MAX) &&
+            (::kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH))
+            continue;
+        (void)::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
-    ok = ok && writeAllAt(fd, data);
-    ok = ok && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    return ok;
+    ::closedir(dir);
 }
 
 } // namespace
 
-// A temporary file in the same folder, flushed, renamed over the file, the
-// folder flushed. When the folder cannot take a temporary file but the file
-// itself is writable, the file is rewritten in place instead.
-bool replaceFile(const std::string& target, const std::string& data) {
-    if (target.empty())
-        return false;
+// A temporary file in the same folder, written, flushed and closed, each
+// result checked, then renamed over the file and the folder flushed. The
+// folder's flush comes after the new file is in place and is left to chance:
+// failing it would report a failure when the new file is already there.
+bool replaceFile(const std::string& target, std::string_view data, const WholeFileOptions& options,
+                 std::string& error) {
     std::string path = target;
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        path = real; // write through a symbolic link, keeping the link
-        std::free(real);
+    if (!options.keepExisting) {
+        if (char* real = ::realpath(target.c_str(), nullptr)) {
+            path = real; // write through a symbolic link, keeping the link
+            std::free(real);
+        }
     }
     struct stat old {};
-    const bool hadOld = ::stat(path.c_str(), &old) == 0;
+    const bool hadOld =
+        (options.keepExisting ? ::lstat(path.c_str(), &old) : ::stat(path.c_str(), &old)) == 0;
+    if (hadOld && options.keepExisting) {
+        error = std::strerror(EEXIST);
+        return false;
+    }
+    if (hadOld && !S_ISREG(old.st_mode)) {
+        error = "it is not a regular file";
+        return false;
+    }
+    removeStaleTemporaries(path);
+
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            if (hadOld && (errno == EACCES || errno == EPERM))
-                return rewriteInPlace(path, data);
-            return false;
+        temp = temporaryFileName(path, static_cast<unsigned long>(::getpid()), ++counter);
+        if (stepFails(testing::WriteStep::Create))
+            break;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    options.ownerOnly ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const int why = errno;
+        if (hadOld && (why == EACCES || why == EPERM))
+            error = "the folder " + folderOf(path) + " takes no new file (" + std::strerror(why) +
+                    "), and the file is not rewritten in place";
+        else
+            error = std::strerror(why);
+        return false;
+    }
+
+    int why = 0;
+    std::size_t done = 0;
+    while (why == 0 && done < data.size()) {
+        const std::size_t piece = std::min(data.size() - done, kPiece);
+        if (stepFails(testing::WriteStep::Write)) {
+            why = errno;
+            break;
         }
+        const ssize_t n = ::write(fd, data.data() + done, piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            why = n < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<std::size_t>(n);
     }
-    if (fd < 0)
-        return false;
-    bool ok = writeAllAt(fd, data);
-    if (ok && hadOld)
-        (void)::fchmod(fd, old.st_mode & 07777);
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
+    if (why == 0 && hadOld)
+        (void)::fchmod(fd, old.st_mode & 07777); // permissions, not content: best effort
+    if (why == 0 && (stepFails(testing::WriteStep::Flush) || ::fsync(fd) != 0))
+        why = errno;
+    if (why == 0 && stepFails(testing::WriteStep::Close))
+        why = errno;
+    if (::close(fd) != 0 && why == 0)
+        why = errno;
+    if (why == 0 && stepFails(testing::WriteStep::Replace))
+        why = errno;
+    if (why == 0 && (options.keepExisting ? ::link(temp.c_str(), path.c_str())
+                                          : ::rename(temp.c_str(), path.c_str())) != 0)
+        why = errno;
+    if (why != 0 || options.keepExisting)
         ::unlink(temp.c_str());
+    if (why != 0) {
+        error = std::strerror(why);
         return false;
     }
-    syncFolderOf(path); // make the rename itself durable
+    syncFolder(folderOf(path)); // make the rename itself durable
     return true;
 }
 
