@@ -34,10 +34,25 @@ function(plugin_module target script)
     # written, nothing exported automatically.
     target_sources(${target} PRIVATE ${script})
     target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--enable-stdcall-fixup)
+    split_debug_info(${target})
   else()
     target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--exclude-libs,ALL
                         -Wl,--no-undefined)
   endif()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
   project_target(${target})
+endfunction()
+
+# split_debug_info(<target>): the DLL as shipped, stripped, with its debugging
+# information in <file>.debug beside it, which the DLL names (.gnu_debuglink)
+# so that a debugger finds it.
+function(split_debug_info target)
+  if(NOT CMAKE_OBJCOPY)
+    message(FATAL_ERROR "objcopy is needed to split the debugging information off ${target}")
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+    VERBATIM)
 endfunction()

@@ -16,6 +16,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# IEEE arithmetic as written: SSE2 for every float and double, as on x86-64,
+# never the x87 unit's 80-bit intermediates. The DLLs need a processor with
+# SSE2. A host built by another compiler keeps the stack aligned to 4 bytes
+# only: functions that spill SSE registers realign it themselves.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static")
 endforeach()

@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace recorder {
 
 namespace {
@@ -22,6 +26,58 @@ void widen(Bin& bin, float v) {
     } else {
         bin.lo = std::min(bin.lo, v);
         bin.hi = std::max(bin.hi, v);
+    }
+}
+
+// Widens `bin` by the finite values of a run: sixteen lanes side by side, a
+// fraction of a nanosecond a sample. A NaN is passed over by the comparisons
+// (minps and maxps answer their second operand then); a run that holds an
+// infinity is taken again one value at a time, without it.
+void widenRun(Bin& bin, const float* v, std::int64_t n) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    float lo = kInf;
+    float hi = -kInf;
+    std::int64_t i = 0;
+#if defined(__SSE2__)
+    __m128 l[4];
+    __m128 h[4];
+    for (int k = 0; k < 4; ++k) {
+        l[k] = _mm_set1_ps(kInf);
+        h[k] = _mm_set1_ps(-kInf);
+    }
+    for (; i + 16 <= n; i += 16)
+        for (int k = 0; k < 4; ++k) {
+            const __m128 x = _mm_loadu_ps(v + i + 4 * k);
+            l[k] = _mm_min_ps(x, l[k]);
+            h[k] = _mm_max_ps(x, h[k]);
+        }
+    float ls[16];
+    float hs[16];
+    for (int k = 0; k < 4; ++k) {
+        _mm_storeu_ps(ls + 4 * k, l[k]);
+        _mm_storeu_ps(hs + 4 * k, h[k]);
+    }
+    for (int k = 0; k < 16; ++k) {
+        lo = ls[k] < lo ? ls[k] : lo;
+        hi = hs[k] > hi ? hs[k] : hi;
+    }
+#endif
+    for (; i < n; ++i) {
+        lo = v[i] < lo ? v[i] : lo;
+        hi = v[i] > hi ? v[i] : hi;
+    }
+    if (lo == -kInf || hi == kInf) {
+        lo = kInf;
+        hi = -kInf;
+        for (i = 0; i < n; ++i)
+            if (std::isfinite(v[i])) {
+                lo = std::min(lo, v[i]);
+                hi = std::max(hi, v[i]);
+            }
+    }
+    if (lo <= hi) {
+        widen(bin, lo);
+        widen(bin, hi);
     }
 }
 
@@ -39,14 +95,14 @@ Envelope::Envelope(std::size_t maxBins)
     : maxBins_(std::max<std::size_t>(maxBins, 2) & ~std::size_t{1}) {}
 
 void Envelope::add(const float* values, std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        const float v = values[i];
-        if (!std::isfinite(v)) {
-            ++partialCount_; // counted, not drawn
-        } else {
-            widen(partial_, v);
-            ++partialCount_;
-        }
+    // Run by run: each run fills the partial bin up to its span at most.
+    std::int64_t i = 0;
+    while (i < count) {
+        const auto take =
+            std::min<std::int64_t>(count - i, static_cast<std::int64_t>(span_ - partialCount_));
+        widenRun(partial_, values + i, take); // non-finite values are counted, not drawn
+        partialCount_ += static_cast<std::uint64_t>(take);
+        i += take;
         if (partialCount_ == span_) {
             bins_.push_back(partial_);
             partial_ = {};
@@ -74,22 +130,45 @@ ScopeTrace::ScopeTrace(double frequency, double seconds, double slotSeconds)
       seconds_(seconds),
       ring_(static_cast<std::size_t>(std::max(1.0, std::ceil(seconds / slotSeconds_)))) {}
 
+std::int64_t ScopeTrace::slotOf(std::uint64_t sample) const {
+    return static_cast<std::int64_t>(static_cast<double>(sample) / frequency_ / slotSeconds_);
+}
+
+std::uint64_t ScopeTrace::firstOfSlot(std::int64_t slot) const {
+    // An estimate from the inverse, then corrected with slotOf itself, which
+    // alone decides where a sample belongs.
+    const double estimate = std::ceil(static_cast<double>(slot) * slotSeconds_ * frequency_);
+    auto k = static_cast<std::uint64_t>(std::max(estimate, 0.0));
+    while (k > 0 && slotOf(k - 1) >= slot)
+        --k;
+    while (slotOf(k) < slot)
+        ++k;
+    return k;
+}
+
 void ScopeTrace::add(const float* values, std::int32_t count) {
+    if (count <= 0)
+        return;
     const auto n = static_cast<std::int64_t>(ring_.size());
-    for (std::int32_t i = 0; i < count; ++i) {
-        const double t = static_cast<double>(samples_) / frequency_;
-        const auto slot = static_cast<std::int64_t>(t / slotSeconds_);
-        ++samples_;
+    std::int64_t i = 0;
+    while (i < count) {
+        // The samples from here that fall into the same slot, at once.
+        const std::uint64_t k = samples_ + static_cast<std::uint64_t>(i);
+        const std::int64_t slot = slotOf(k);
+        const std::uint64_t next = firstOfSlot(slot + 1);
+        const auto run = static_cast<std::int64_t>(
+            std::min<std::uint64_t>(next - k, static_cast<std::uint64_t>(count - i)));
         if (slot > newest_) {
             // Slots skipped over (slow channels) and the new one start empty.
             for (std::int64_t c = std::max(newest_ + 1, slot - n + 1); c <= slot; ++c)
                 ring_[static_cast<std::size_t>(c % n)] = {};
             newest_ = slot;
         }
-        if (std::isfinite(values[i]))
-            widen(ring_[static_cast<std::size_t>(slot % n)], values[i]);
-        last_ = values[i];
+        widenRun(ring_[static_cast<std::size_t>(slot % n)], values + i, run);
+        i += run;
     }
+    samples_ += static_cast<std::uint64_t>(count);
+    last_ = values[count - 1];
 }
 
 std::vector<Bin> ScopeTrace::window(double t0, double t1, int parts) const {

@@ -54,6 +54,9 @@ public:
     float last() const { return last_; }
 
 private:
+    std::int64_t slotOf(std::uint64_t sample) const; // the slot sample k falls into
+    std::uint64_t firstOfSlot(std::int64_t slot) const;
+
     double frequency_;
     double slotSeconds_;
     double seconds_;

@@ -296,10 +296,11 @@ bool checkEmulatorConfiguration(const std::string& path, ConfigurationCheck& out
     }
     out.channels = static_cast<std::size_t>(loaded);
     if (!invented.empty())
-        out.findings.push_back(
-            "[common] Count=" + std::to_string(count) + ", but " + someOf(invented) +
-            (invented.size() == 1 ? " has" : " have") + " no section: the emulator invents " +
-            (invented.size() == 1 ? "it" : "them") + " (named after the section, 10 Hz, a level of 0)");
+        out.findings.push_back("[common] Count=" + std::to_string(count) + ", but " +
+                               someOf(invented) + (invented.size() == 1 ? " has" : " have") +
+                               " no section: the emulator invents " +
+                               (invented.size() == 1 ? "it" : "them") +
+                               " (named after the section, 10 Hz, a level of 0)");
 
     // Channel sections past Count: there, but never loaded.
     std::vector<std::string> beyond;

@@ -419,14 +419,15 @@ void MainWindow::refillLog() {
 }
 
 void MainWindow::selectionChanged() {
-    std::vector<const host::HostChannel*> chosen;
+    // Every selected channel, in table order.
+    std::vector<int> picked;
     for (const QModelIndex& index : table_->selectionModel()->selectedRows())
         if (index.row() < static_cast<int>(rows_.size()))
-            chosen.push_back(rows_[static_cast<std::size_t>(index.row())]);
-    // Every selected channel, in table order.
-    std::sort(chosen.begin(), chosen.end(), [this](auto a, auto b) {
-        return std::find(rows_.begin(), rows_.end(), a) < std::find(rows_.begin(), rows_.end(), b);
-    });
+            picked.push_back(index.row());
+    std::sort(picked.begin(), picked.end());
+    std::vector<const host::HostChannel*> chosen;
+    for (const int row : picked)
+        chosen.push_back(rows_[static_cast<std::size_t>(row)]);
     scope_->setChannels(std::move(chosen));
 }
 

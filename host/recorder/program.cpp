@@ -383,6 +383,27 @@ void Program::clearProgress() {
     progressShown_ = false;
 }
 
+void Program::warnOfSpace(double seconds) {
+    double rate = 0;
+    for (const host::HostChannel* c : session_->host().channels())
+        rate += std::max(c->frequency(), 0.0);
+    const double need = rate * 4 * seconds; // 32-bit samples
+    std::error_code code;
+    const auto space =
+        std::filesystem::space(std::filesystem::u8path(options_.session.directory), code);
+    if (code || need <= static_cast<double>(space.available))
+        return;
+    char line[320];
+    std::snprintf(
+        line, sizeof line,
+        "recorder: warning: %g s at the channels' %g samples a second need about %.1f MB, "
+        "and %s has %.1f MB free: the recording will end when the disk is full\n",
+        seconds, rate, need / 1e6, options_.session.directory.c_str(),
+        static_cast<double>(space.available) / 1e6);
+    err_ << line;
+    err_.flush();
+}
+
 void Program::failure(const std::string& text) {
     clearProgress();
     failed_ = true;
@@ -548,6 +569,10 @@ int Program::exec() {
         }
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    // Only what will be drawn is kept: the scope's window of each channel
+    // when the window shows, the envelopes when plots are asked for.
+    options_.session.keepScope = !options_.headless;
+    options_.session.keepEnvelopes = options_.plot;
     session_ = std::make_unique<Session>(options_.session);
     if (options_.trace)
         session_->host().setTrace(
@@ -558,6 +583,15 @@ int Program::exec() {
             err_ << formatLogLine(m) << "\n";
     });
     session_->setRunEndHandler([this] { runEnded(); });
+    // Headless, a recording that ended on a full disk ends the run: nothing
+    // more of it can be kept.
+    session_->setDiskFullHandler([this] {
+        if (!window_)
+            QTimer::singleShot(0, [this] {
+                timed_.stop();
+                session_->stop();
+            });
+    });
     SignalWatch watch([this](int number) { interrupted(number); });
 
     if (!options_.headless) {
@@ -581,6 +615,8 @@ int Program::exec() {
         window_->show();
     }
 
+    if (ready && options_.session.record && (options_.headless || options_.seconds))
+        warnOfSpace(options_.seconds.value_or(5.0));
     const bool timed = options_.headless || options_.seconds.has_value() || options_.untilStopped;
     if (ready && timed && signal_ == 0) {
         session_->start();

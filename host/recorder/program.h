@@ -89,6 +89,7 @@ private:
     void closeModuleWindows();
     void failure(const std::string& text);
     void showProgress();
+    void warnOfSpace(double seconds);
     void clearProgress();
 
     ProgramOptions options_;

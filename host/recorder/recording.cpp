@@ -76,6 +76,12 @@ public:
         struct stat st {};
         return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
     }
+    bool truncate(std::int64_t size) override {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) == 0)
+            return true;
+        error_ = std::strerror(errno);
+        return false;
+    }
     std::string error() const override { return error_; }
 
 private:
@@ -141,6 +147,84 @@ std::string unescape(const std::string& text) {
     return out;
 }
 
+// A failure that says the disk (or the user's quota) is full.
+bool isDiskFull(const std::string& why) {
+    return why.find(std::strerror(ENOSPC)) != std::string::npos ||
+           why.find(std::strerror(EDQUOT)) != std::string::npos;
+}
+
+void putLittle(unsigned char* at, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+bool writeAt(ByteFile& f, std::int64_t at, std::uint64_t v, int bytes) {
+    unsigned char b[8];
+    putLittle(b, v, bytes);
+    return f.seek(at, SEEK_SET) == at && f.write(b, bytes) == bytes;
+}
+
+// Cuts a closed mono float WAV or RF64 file to its first `frames` samples:
+// the header's sizes and counts are brought down to them, then the file is
+// cut. Nothing grows, so this works on a full disk.
+bool cutWav(ByteFile& f, std::uint64_t frames, std::string& why) {
+    unsigned char head[12];
+    if (f.seek(0, SEEK_SET) != 0 || f.read(head, 12) != 12) {
+        why = "cannot read its header";
+        return false;
+    }
+    const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
+    const std::int64_t size = f.size();
+    std::int64_t at = 12, ds64 = -1, fact = -1, data = -1;
+    while (at + 8 <= size) {
+        unsigned char chunk[8];
+        if (f.seek(at, SEEK_SET) != at || f.read(chunk, 8) != 8)
+            break;
+        const std::uint32_t length =
+            static_cast<std::uint32_t>(chunk[4]) | static_cast<std::uint32_t>(chunk[5]) << 8 |
+            static_cast<std::uint32_t>(chunk[6]) << 16 | static_cast<std::uint32_t>(chunk[7]) << 24;
+        if (std::memcmp(chunk, "ds64", 4) == 0)
+            ds64 = at;
+        else if (std::memcmp(chunk, "fact", 4) == 0)
+            fact = at;
+        else if (std::memcmp(chunk, "data", 4) == 0) {
+            data = at;
+            break;
+        }
+        at += 8 + static_cast<std::int64_t>(length) + (length & 1);
+    }
+    if (data < 0 || (rf64 && ds64 < 0)) {
+        why = "its header has no data chunk";
+        return false;
+    }
+    const std::uint64_t bytes = frames * 4;
+    const std::int64_t end = data + 8 + static_cast<std::int64_t>(bytes);
+    bool ok = true;
+    if (rf64) {
+        ok = writeAt(f, ds64 + 8, static_cast<std::uint64_t>(end - 8), 8) &&
+             writeAt(f, ds64 + 16, bytes, 8) && writeAt(f, ds64 + 24, frames, 8);
+    } else {
+        ok =
+            writeAt(f, 4, static_cast<std::uint64_t>(end - 8), 4) && writeAt(f, data + 4, bytes, 4);
+    }
+    if (ok && fact >= 0)
+        ok = writeAt(f, fact + 8, std::min<std::uint64_t>(frames, UINT32_MAX), 4);
+    if (!ok || !f.truncate(end)) {
+        why = f.error();
+        return false;
+    }
+    return true;
+}
+
+std::string seconds3(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.3f", v);
+    std::string t = text;
+    while (t.find('.') != std::string::npos && (t.back() == '0' || t.back() == '.'))
+        t.pop_back();
+    return t;
+}
+
 std::string number(double v) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", v);
@@ -199,6 +283,7 @@ struct Recording::Track {
     SNDFILE* sound = nullptr;
     std::uint64_t samples = 0; // as many as the file's header declares
     std::uint64_t blocks = 0;
+    std::vector<std::uint64_t> recentStarts; // of the last blocks, for a cut
     std::string failure;
 };
 
@@ -269,7 +354,100 @@ bool Recording::open(const std::vector<host::HostChannel*>& channels) {
         fail("cannot write " + manifestPath() + ": " + why);
         return false;
     }
+    keepRoom();
+    if (failed()) {
+        open_ = false;
+        return false;
+    }
     return true;
+}
+
+void Recording::keepRoom() {
+    // Room for the manifest's last form, twice over (the new one is written
+    // beside the old before the rename), given up when the disk fills or the
+    // recording ends.
+    const auto room = static_cast<off_t>(65536 + 2048 * tracks_.size());
+    const std::string path = folder_ + "/." + name_ + ".room";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int code = fd < 0 ? errno : ::posix_fallocate(fd, 0, room);
+    if (code == EOPNOTSUPP || code == EINVAL) { // a file system that cannot: written out
+        const std::vector<char> zeros(static_cast<std::size_t>(room), 0);
+        code = ::write(fd, zeros.data(), zeros.size()) == static_cast<ssize_t>(zeros.size())
+                   ? 0
+                   : (errno != 0 ? errno : ENOSPC);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (code != 0) {
+        ::unlink(path.c_str());
+        fail("cannot keep room for the manifest in " + folder_ + ": " + std::strerror(code));
+        return;
+    }
+    reserve_ = path;
+}
+
+void Recording::giveUpRoom() {
+    if (reserve_.empty())
+        return;
+    ::unlink(reserve_.c_str());
+    reserve_.clear();
+}
+
+void Recording::updateManifest() {
+    if (diskFull_)
+        return; // the manifest written when the disk filled stands
+    std::string why;
+    if (writeManifest(why))
+        return;
+    if (isDiskFull(why))
+        endOnFullDisk("cannot write " + manifestPath() + ": " + why);
+    else
+        fail("cannot write " + manifestPath() + ": " + why);
+}
+
+void Recording::endOnFullDisk(const std::string& why) {
+    if (diskFull_ || !open_)
+        return;
+    diskFull_ = true;
+    // The common end: the earliest end among the channels being written, so
+    // that every file ends at the same sample time.
+    double end = HUGE_VAL;
+    for (const auto& t : tracks_)
+        if (t->sound != nullptr && t->failure.empty())
+            end = std::min(end, static_cast<double>(t->samples) / t->frequency);
+    if (!std::isfinite(end))
+        end = 0;
+    for (auto& t : tracks_) {
+        if (t->sound == nullptr)
+            continue;
+        sf_close(t->sound); // the header's rewrite takes no new room
+        t->sound = nullptr;
+        const auto keep = std::min<std::uint64_t>(
+            t->samples, static_cast<std::uint64_t>(std::ceil(end * t->frequency - 1e-9)));
+        if (keep <= t->samples) { // also at its own end: the header says what is there
+            std::string cut;
+            if (!cutWav(*t->bytes, keep, cut)) {
+                t->failure = "cannot cut " + t->file + " at " + seconds3(end) + " s: " + cut;
+            } else {
+                bytes_ -= static_cast<std::int64_t>(t->samples - keep) * 4;
+                t->samples = keep;
+                t->blocks -= static_cast<std::uint64_t>(
+                    std::count_if(t->recentStarts.begin(), t->recentStarts.end(),
+                                  [keep](std::uint64_t start) { return start >= keep; }));
+            }
+        }
+        t->bytes.reset();
+    }
+    giveUpRoom();
+    const std::string status = "disk full after " + seconds3(end) + " s";
+    if (onError_)
+        onError_(why + "; the recording ends, every channel at " + seconds3(end) + " s");
+    error_ = status; // what ended the recording, whatever failed before
+    std::string manifest;
+    if (!writeManifest(manifest) && onError_)
+        onError_("cannot write " + manifestPath() + ": " + manifest);
+    if (onDiskFull_)
+        onDiskFull_();
 }
 
 bool Recording::keepConfiguration(const std::string& path) {
@@ -316,7 +494,10 @@ bool Recording::startFile(Track& t) {
     t.bytes = opener_(folder_ + "/" + t.file, error);
     t.created = t.bytes != nullptr;
     if (!t.bytes) {
-        stopFile(t, "cannot create " + t.file + ": " + error);
+        if (isDiskFull(error))
+            endOnFullDisk("cannot create " + t.file + ": " + error);
+        else
+            stopFile(t, "cannot create " + t.file + ": " + error);
         return false;
     }
     SF_INFO info{};
@@ -326,7 +507,14 @@ bool Recording::startFile(Track& t) {
     t.sound = sf_open_virtual(&kVirtualIo, SFM_WRITE, &info, t.bytes.get());
     if (t.sound == nullptr) {
         const std::string why = t.bytes->error();
-        stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(nullptr) : why));
+        const std::string what =
+            "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(nullptr) : why);
+        if (isDiskFull(why)) {
+            t.bytes.reset();
+            endOnFullDisk(what);
+        } else {
+            stopFile(t, what);
+        }
         return false;
     }
     // A plain WAV file while it is below 4 GiB, RF64 beyond; the header
@@ -350,33 +538,41 @@ void Recording::stopFile(Track& t, std::string failure) {
     if (!failure.empty() && t.failure.empty()) {
         t.failure = failure;
         fail(failure + "; this channel is no longer recorded, the run goes on");
-        std::string why;
-        if (open_ && !writeManifest(why)) // tells what was kept and why it stopped
-            fail("cannot write " + manifestPath() + ": " + why);
+        if (open_) // tells what was kept and why it stopped
+            updateManifest();
     }
 }
 
 void Recording::write(host::HostChannel& channel, const float* block, std::int32_t count) {
-    if (!open_ || block == nullptr || count <= 0)
+    if (!open_ || diskFull_ || block == nullptr || count <= 0)
         return;
     Track& t = track(channel);
     if (!t.failure.empty() || (!t.started && !startFile(t)) || t.sound == nullptr)
         return;
+    const std::uint64_t start = t.samples;
     const sf_count_t written = sf_write_float(t.sound, block, count);
     t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
     bytes_ += static_cast<std::int64_t>(std::max<sf_count_t>(written, 0)) * 4;
+    if (written > 0) {
+        t.blocks += 1;
+        if (t.recentStarts.size() >= 64)
+            t.recentStarts.erase(t.recentStarts.begin());
+        t.recentStarts.push_back(start);
+    }
     if (written != count) {
         const std::string why = t.bytes->error();
-        stopFile(t, "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why));
-        return;
+        const std::string what =
+            "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why);
+        if (isDiskFull(why))
+            endOnFullDisk(what);
+        else
+            stopFile(t, what);
     }
-    t.blocks += 1;
 }
 
 void Recording::flush() {
-    std::string why;
-    if (open_ && !writeManifest(why))
-        fail("cannot write " + manifestPath() + ": " + why);
+    if (open_)
+        updateManifest();
 }
 
 void Recording::close(End end) {
@@ -385,9 +581,8 @@ void Recording::close(End end) {
             stopFile(*t, {});
         end_ = end;
         ended_ = true;
-        std::string why;
-        if (!writeManifest(why))
-            fail("cannot write " + manifestPath() + ": " + why);
+        giveUpRoom(); // the last form of the manifest takes that room
+        updateManifest();
         open_ = false;
     }
     for (auto& t : tracks_) {

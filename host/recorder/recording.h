@@ -30,6 +30,8 @@ public:
     virtual std::int64_t seek(std::int64_t offset, int whence) = 0;
     virtual std::int64_t position() = 0;
     virtual std::int64_t size() = 0;
+    // Cuts the file to `size` bytes.
+    virtual bool truncate(std::int64_t size) = 0;
     virtual std::string error() const = 0;
 };
 
@@ -69,7 +71,8 @@ public:
     bool keepConfiguration(const std::string& path);
     // The file name (in folder()) a channel's plot gets: its file's stem.
     std::string plotFile(const host::HostChannel& channel) const;
-    // Appends a block of a channel; the first block opens its file. A failure
+    // Appends a block of a channel; the first block opens its file. A full
+    // disk ends the recording as a whole (see diskFull()); another failure
     // stops that channel's file (what it holds stays readable), is reported
     // once, and the run goes on.
     void write(host::HostChannel& channel, const float* block, std::int32_t count);
@@ -80,6 +83,12 @@ public:
     void close(End end);
 
     bool failed() const { return !error_.empty(); }
+    // The disk filled up: every channel's file was cut at the same sample
+    // time, the room kept for the manifest given up for its last form, and
+    // nothing more is written.
+    bool diskFull() const { return diskFull_; }
+    // Called once when the disk is full.
+    void setDiskFullHandler(std::function<void()> handler) { onDiskFull_ = std::move(handler); }
     bool isOpen() const { return open_; }
     // The first failure, "" when none.
     const std::string& error() const { return error_; }
@@ -103,7 +112,12 @@ private:
     bool startFile(Track& track);
     void stopFile(Track& track, std::string failure);
     bool writeManifest(std::string& why);
+    // Writes the manifest; a full disk then ends the recording.
+    void updateManifest();
     void fail(const std::string& message);
+    void endOnFullDisk(const std::string& why);
+    void keepRoom();
+    void giveUpRoom();
 
     std::string directory_;
     std::string name_;
@@ -112,6 +126,9 @@ private:
     ErrorHandler onError_;
     double seconds_ = 0;
     std::int64_t bytes_ = 0;
+    bool diskFull_ = false;
+    std::function<void()> onDiskFull_;
+    std::string reserve_; // the file that keeps room for the manifest, "" when none
     std::string started_;
     std::string config_; // the copy's file name, "" when none
     bool open_ = false;

@@ -212,6 +212,10 @@ void Session::starting() {
         recording_ = std::make_unique<Recording>(options_.directory, name, options_.opener);
         recording_->setErrorHandler(
             [this](const std::string& m) { host_->hostMessage(m, host::kLogError); });
+        recording_->setDiskFullHandler([this] {
+            if (onDiskFull_)
+                onDiskFull_();
+        });
         if (recording_->open(host_->channels())) {
             host_->hostMessage("recording to " + recording_->manifestPath());
             const std::string config = configurationInUse();
@@ -248,20 +252,27 @@ void Session::received(host::HostChannel& channel, const float* block, std::int3
     auto it = kept_.find(&channel);
     if (it == kept_.end()) {
         channel.AddRef();
-        auto kept = std::make_unique<Kept>(
-            Kept{&channel, Envelope(), ScopeTrace(channel.frequency(), options_.scopeSeconds)});
+        auto kept = std::make_unique<Kept>();
+        kept->channel = &channel;
+        if (options_.keepEnvelopes)
+            kept->envelope.emplace();
+        if (options_.keepScope)
+            kept->scope.emplace(channel.frequency(), options_.scopeSeconds);
         it = kept_.emplace(&channel, std::move(kept)).first;
     }
-    it->second->lastTicks = lastBlockTicks_;
-    it->second->envelope.add(block, count);
-    it->second->scope.add(block, count);
+    Kept& kept = *it->second;
+    kept.lastTicks = lastBlockTicks_;
+    if (kept.envelope)
+        kept.envelope->add(block, count);
+    if (kept.scope)
+        kept.scope->add(block, count);
     if (recording_)
         recording_->write(channel, block, count);
 }
 
 const Envelope* Session::envelope(const host::HostChannel* channel) const {
     auto it = kept_.find(channel);
-    return it == kept_.end() ? nullptr : &it->second->envelope;
+    return it == kept_.end() || !it->second->envelope ? nullptr : &*it->second->envelope;
 }
 
 std::uint64_t Session::lastBlockTicks(const host::HostChannel* channel) const {
@@ -271,7 +282,7 @@ std::uint64_t Session::lastBlockTicks(const host::HostChannel* channel) const {
 
 const ScopeTrace* Session::scope(const host::HostChannel* channel) const {
     auto it = kept_.find(channel);
-    return it == kept_.end() ? nullptr : &it->second->scope;
+    return it == kept_.end() || !it->second->scope ? nullptr : &*it->second->scope;
 }
 
 std::string Session::currentFile() const {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,12 @@ struct SessionOptions {
     int updateIntervalMs = 100; // PN_UPDATEDATA while running
     bool keepSamples = false;   // keep every sample in memory (tests)
     double scopeSeconds = 30;   // what the scope keeps of each channel
-    Recording::Opener opener;   // tests
+    // What is kept of each channel for what is drawn: the envelope of the
+    // whole run (plots) and the last scopeSeconds (the window's scope). A
+    // headless run without plots needs neither.
+    bool keepEnvelopes = true;
+    bool keepScope = true;
+    Recording::Opener opener; // tests
 };
 
 // Where a module named on the command line is looked up: a path as it is, a
@@ -95,6 +101,9 @@ public:
     void setStateHandler(std::function<void(bool running)> handler) {
         onState_ = std::move(handler);
     }
+    // Called when the disk filled up and the recording ended (the run goes on
+    // until stopped).
+    void setDiskFullHandler(std::function<void()> handler) { onDiskFull_ = std::move(handler); }
     // Called when a run has ended and its recording is closed.
     void setRunEndHandler(std::function<void()> handler) { onRunEnd_ = std::move(handler); }
 
@@ -116,8 +125,8 @@ private:
     std::vector<std::string> failures_;
     struct Kept {
         host::HostChannel* channel; // one reference
-        Envelope envelope;
-        ScopeTrace scope;
+        std::optional<Envelope> envelope;
+        std::optional<ScopeTrace> scope;
         std::uint64_t lastTicks = 0;
     };
     std::map<const host::HostChannel*, std::unique_ptr<Kept>> kept_;
@@ -125,6 +134,7 @@ private:
     std::function<void(const host::LogMessage&)> onMessage_;
     std::function<void(bool)> onState_;
     std::function<void()> onRunEnd_;
+    std::function<void()> onDiskFull_;
 };
 
 } // namespace recorder

@@ -81,12 +81,13 @@ Host::Host(HostOptions options)
 
 Host::~Host() {
     shutdownAll();
-    for (HostChannel* channel : channels_) {
+    for (HostChannel* channel : channels()) {
         channel->host_ = nullptr;
         channel->removed_ = true;
         channel->Release();
     }
     channels_.clear();
+    members_.clear();
     dispatcher_.reset();
 }
 
@@ -485,16 +486,50 @@ void Host::processPending() {
 // --- Channels ------------------------------------------------------------------
 
 HostChannel* Host::channel(const std::string& name) const {
-    for (HostChannel* c : channels_)
+    for (HostChannel* c : channels())
         if (c->name() == name)
             return c;
     return nullptr;
 }
 
+const std::vector<HostChannel*>& Host::channels() const {
+    if (holes_ > 0) {
+        // One pass closes every gap the removals since the last read left.
+        std::size_t to = 0;
+        for (HostChannel* c : channels_)
+            if (c != nullptr) {
+                c->slot_ = to;
+                channels_[to++] = c;
+            }
+        channels_.resize(to);
+        holes_ = 0;
+    }
+    return channels_;
+}
+
+void Host::attach(HostChannel* channel) {
+    channel->slot_ = channels_.size();
+    channels_.push_back(channel); // the host's reference
+    members_.emplace(channel, channel);
+}
+
+HostChannel* Host::member(const IRecorderChannel* channel) const {
+    auto it = members_.find(channel);
+    return it == members_.end() ? nullptr : it->second;
+}
+
+void Host::detach(HostChannel* channel) {
+    members_.erase(channel);
+    channels_[channel->slot_] = nullptr;
+    ++holes_;
+    channel->removed_ = true;
+    channel->Release();
+}
+
 HostChannel* Host::addChannel(const std::string& name, double frequency) {
     auto* channel = new HostChannel(*this, name, "host");
     channel->frequency_ = frequency;
-    channels_.push_back(channel);
+    attach(channel);
     if (lockDepth_ > 0)
         channelsChanged_ = true;
     else
@@ -503,12 +538,9 @@ HostChannel* Host::addChannel(const std::string& name, double frequency) {
 }
 
 bool Host::removeChannel(HostChannel* channel) {
-    auto it = std::find(channels_.begin(), channels_.end(), channel);
-    if (it == channels_.end())
+    if (member(channel) == nullptr)
         return false;
-    channels_.erase(it);
-    channel->removed_ = true;
-    channel->Release();
+    detach(channel);
     if (lockDepth_ > 0)
         channelsChanged_ = true;
     else
@@ -531,7 +563,7 @@ void Host::deliverChannelUpdate() {
     updatePending_ = false;
     channelsChanged_ = false;
     if (options_.blockLengthFor)
-        for (HostChannel* c : channels_)
+        for (HostChannel* c : channels())
             if (!c->blockLengthSet_) {
                 const std::int32_t length = options_.blockLengthFor(c->frequency());
                 c->blockLength_ = length < 1 ? 1 : length;

@@ -112,9 +112,10 @@ RECORDER_RESERVED(69)
 
 IRecorderChannel* RECAPI ModuleRecorder::getchannel(std::int32_t index) {
     HostChannel* channel = nullptr;
+    const auto& list = host_.channels();
     if (!host_.failing("getchannel") && index >= 0 &&
-        static_cast<std::size_t>(index) < host_.channels_.size()) {
-        channel = host_.channels_[static_cast<std::size_t>(index)];
+        static_cast<std::size_t>(index) < list.size()) {
+        channel = list[static_cast<std::size_t>(index)];
         channel->AddRef(); // the caller releases it
     }
     if (host_.recording())
@@ -126,7 +127,7 @@ IRecorderChannel* RECAPI ModuleRecorder::getchannel(std::int32_t index) {
 
 std::int32_t RECAPI ModuleRecorder::getchannelcount() {
     const auto count =
-        host_.failing("getchannelcount") ? 0 : static_cast<std::int32_t>(host_.channels_.size());
+        host_.failing("getchannelcount") ? 0 : static_cast<std::int32_t>(host_.channels().size());
     if (host_.recording())
         host_.record({Call::Direction::FromModule,
                       module_.name(),
@@ -150,7 +151,7 @@ IRecorderChannel* RECAPI ModuleRecorder::addchannel(const char* name, std::int32
     HostChannel* channel = nullptr;
     if (!host_.refuseAddChannel_ && !host_.failing("addchannel")) {
         channel = new HostChannel(host_, text, module_.name());
-        host_.channels_.push_back(channel); // the host's reference
+        host_.attach(channel);
     }
     if (host_.recording())
         host_.record(
@@ -165,26 +166,20 @@ IRecorderChannel* RECAPI ModuleRecorder::addchannel(const char* name, std::int32
 }
 
 HRESULT RECAPI ModuleRecorder::removechannel(IRecorderChannel* channel) {
-    auto& list = host_.channels_;
-    auto it = std::find_if(list.begin(), list.end(), [channel](HostChannel* c) {
-        return static_cast<IRecorderChannel*>(c) == channel;
-    });
+    HostChannel* found = host_.member(channel); // a hash look-up: constant time
     HRESULT result = S_OK;
     if (host_.failing("removechannel"))
         result = E_FAIL;
-    else if (channel == nullptr || it == list.end())
+    else if (found == nullptr)
         result = E_UNEXPECTED;
     if (host_.recording())
         host_.record({Call::Direction::FromModule, module_.name(), "removechannel",
-                      it == list.end() ? (channel == nullptr ? "null" : "unknown channel")
-                                       : "\"" + utf8((*it)->name().c_str()) + "\"",
+                      found == nullptr ? (channel == nullptr ? "null" : "unknown channel")
+                                       : "\"" + utf8(found->name().c_str()) + "\"",
                       hr(result)});
     if (result != S_OK)
         return result;
-    HostChannel* removed = *it;
-    list.erase(it);
-    removed->removed_ = true;
-    removed->Release();
+    host_.detach(found);
     host_.channelSetChanged();
     return S_OK;
 }

@@ -298,6 +298,52 @@ TEST(HostChannels, ChangesWithoutTheLockAreReportedAfterTheCallReturns) {
     EXPECT_EQ(m->recorder()->removechannel(nullptr), E_UNEXPECTED);
 }
 
+TEST(HostChannels, RemovalsAnywhereKeepTheOthersInOrder) {
+    Host host;
+    host.options().recordCalls = false;
+    LoadedModule m(host, "M");
+    IRecorder* r = m.recorder();
+    std::vector<IRecorderChannel*> made;
+    for (int i = 0; i < 8; ++i)
+        made.push_back(r->addchannel(("C" + std::to_string(i)).c_str(), 0, 0));
+    auto names = [&] {
+        std::string out;
+        const std::int32_t n = r->getchannelcount();
+        for (std::int32_t i = 0; i < n; ++i) {
+            IRecorderChannel* c = r->getchannel(i);
+            out += std::string(c->getname()) + " ";
+            c->Release();
+        }
+        return out;
+    };
+    made[1]->AddRef(); // kept alive: removing it twice must be refused, not crash
+    EXPECT_EQ(r->removechannel(made[1]), S_OK);
+    EXPECT_EQ(r->removechannel(made[6]), S_OK);
+    EXPECT_EQ(r->removechannel(made[1]), E_UNEXPECTED);
+    EXPECT_TRUE(static_cast<host::HostChannel*>(made[1])->removed());
+    made[1]->Release();
+    EXPECT_EQ(names(), "C0 C2 C3 C4 C5 C7 ");
+    // Removals between reads, and a channel added behind the gaps.
+    EXPECT_EQ(r->removechannel(made[0]), S_OK);
+    EXPECT_EQ(r->removechannel(made[7]), S_OK);
+    IRecorderChannel* late = r->addchannel("C8", 0, 0);
+    EXPECT_EQ(host.channel("C8"), late);
+    EXPECT_EQ(host.channel("C7"), nullptr);
+    EXPECT_EQ(names(), "C2 C3 C4 C5 C8 ");
+    ASSERT_EQ(host.channels().size(), 5u);
+    EXPECT_EQ(host.channels()[4], late);
+    EXPECT_TRUE(host.removeChannel(host.channel("C4")));
+    EXPECT_FALSE(host.removeChannel(nullptr));
+    // Emptied from the front, as a configuration load does.
+    while (r->getchannelcount() > 0) {
+        IRecorderChannel* first = r->getchannel(0);
+        first->Release();
+        ASSERT_EQ(r->removechannel(first), S_OK);
+    }
+    EXPECT_TRUE(host.channels().empty());
+    EXPECT_EQ(names(), "");
+}
+
 TEST(HostKnobs, RefusalsAndFailuresReachTheModule) {
     {
         Host host;

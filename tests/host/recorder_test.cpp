@@ -199,10 +199,11 @@ TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
     s.start();
     s.host().modules()[0]->plugin()->notify(PN_RCSTART, 0); // more blocks
     s.stop();
-    ASSERT_EQ(failures.size(), 2u); // once for each channel's file
-    EXPECT_NE(failures[0].find("No space left on device"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[1].find("the run goes on"), std::string::npos);
+    ASSERT_EQ(failures.size(), 1u); // the first file that met the full disk ended it all
+    EXPECT_NE(failures[0].find("No space left on device; the recording ends"), std::string::npos)
+        << failures[0];
     EXPECT_TRUE(s.recording()->failed());
+    EXPECT_EQ(s.recording()->status(), "failed: disk full after 0 s");
     EXPECT_EQ(s.host().channels()[0]->stats().blocks, 2u); // still counted and shown
     const auto rows = s.summary();
     EXPECT_EQ(rows[0].received, 200u);
@@ -643,4 +644,58 @@ TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
     EXPECT_EQ(program.session()->host().modules()[0]->stage(), host::Stage::Destroyed);
     EXPECT_EQ(program.session()->host().channels().size(), 6u) << "the question was answered No";
     EXPECT_NE(err.str().find("<- close() = true"), std::string::npos) << err.str();
+}
+
+// The demo into a 2 MiB file system (its own mount, in a namespace of the
+// test's own): the disk fills, the recording ends as a whole, the manifest
+// says so and its counts are what the files declare and hold.
+TEST(RecorderProgram, AFullDiskEndsTheRecordingWithAWholeManifest) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const QString small = dir.filePath("small");
+    const QString kept = dir.filePath("kept");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const QString script =
+        QString("mount -t tmpfs -o size=2m tmpfs '%1' || exit 77; "
+                "'%2' --seconds 20 --config '%3' --dir '%1/rec' --name demo Tolvex; status=$?; "
+                "cp -r '%1/rec' '%4'; exit $status")
+            .arg(small, QString::fromStdString(kModules + "/recorder"),
+                 QString(EXAMPLES_DIR) + "/demo.res", kept);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TOLVEX_INI", dir.filePath("Tolvex.ini"));
+    p.setProcessEnvironment(env);
+    p.start("unshare", {"-rm", "sh", "-c", script});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (p.exitCode() == 77 || (p.exitCode() == 1 && err.contains("unshare")))
+        GTEST_SKIP() << "no file system of our own here: " << err.toStdString();
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("warning: 20 s at the channels'")) << err.toStdString();
+    EXPECT_TRUE(err.contains("No space left on device; the recording ends, every channel at"))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("No Error"));
+    recorder::RecordedRun run;
+    std::string error;
+    const std::string folder = (kept + "/demo").toStdString();
+    ASSERT_TRUE(recorder::readManifest(folder + "/demo.kova", run, error)) << error;
+    EXPECT_EQ(run.status.rfind("failed: disk full after ", 0), 0u) << run.status;
+    EXPECT_EQ(run.config, "demo.res");
+    ASSERT_EQ(run.channels.size(), 6u);
+    // Every channel ends at one time: the earliest end among them.
+    double end = HUGE_VAL;
+    for (const recorder::RecordedChannel& c : run.channels)
+        end = std::min(end, static_cast<double>(c.samples) / c.frequency);
+    for (const recorder::RecordedChannel& c : run.channels) {
+        ASSERT_EQ(c.files.size(), 1u) << c.name;
+        recorder::WavInfo info;
+        ASSERT_TRUE(recorder::readWavInfo(folder + "/" + c.files[0], info, error)) << error;
+        EXPECT_EQ(info.frames, c.samples) << c.name;
+        EXPECT_EQ(recorded(folder, c).size(), c.samples) << c.name;
+        EXPECT_EQ(c.samples, static_cast<std::uint64_t>(std::ceil(end * c.frequency - 1e-9)))
+            << c.name;
+    }
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/.demo.room")));
 }

@@ -61,6 +61,7 @@ public:
     }
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return file_->size(); }
+    bool truncate(std::int64_t size) override { return file_->truncate(size); }
     std::string error() const override { return full_ ? "No space left on device" : ""; }
 
 private:
@@ -84,6 +85,7 @@ public:
     }
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return std::max(file_->size(), file_->position()); }
+    bool truncate(std::int64_t size) override { return file_->truncate(size); }
     std::string error() const override { return file_->error(); }
 
 private:
@@ -158,11 +160,11 @@ TEST(Recording, AFailedManifestUpdateKeepsTheLastWholeManifest) {
     for (auto step : {platform::testing::WriteStep::Write, platform::testing::WriteStep::Flush,
                       platform::testing::WriteStep::Replace}) {
         platform::testing::setWriteFault(
-            [step](platform::testing::WriteStep s) { return s == step ? ENOSPC : 0; });
+            [step](platform::testing::WriteStep s) { return s == step ? EIO : 0; });
         rec.write(*ch.a, x.data(), 10);
         rec.flush();
         platform::testing::setWriteFault(nullptr);
-        EXPECT_EQ(rec.error(), "cannot write " + rec.manifestPath() + ": " + std::strerror(ENOSPC));
+        EXPECT_EQ(rec.error(), "cannot write " + rec.manifestPath() + ": " + std::strerror(EIO));
         std::ifstream after(rec.manifestPath(), std::ios::binary);
         EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), whole);
         EXPECT_EQ(QDir(QString::fromStdString(rec.folder())).entryList(QDir::Files).size(), 2);
@@ -174,9 +176,13 @@ TEST(Recording, AFailedManifestUpdateKeepsTheLastWholeManifest) {
     EXPECT_EQ(run.channels[0].samples, 40u); // the disk came back: the last one is whole again
 }
 
-TEST(Recording, AFullDiskStopsThatChannelsFileWhichStaysTruthful) {
+// A full disk ends the recording as a whole: every channel's file is cut at
+// the same sample time (the earliest end among them), the manifest says so,
+// and its counts are what the files hold and declare.
+TEST(Recording, AFullDiskEndsTheRecordingAsAWholeEveryChannelAtOneTime) {
     QTemporaryDir dir;
     Channels ch;
+    host::HostChannel* c = ch.host.addChannel("Gamma", 100);
     Recording rec(dir.path().toStdString(), "full",
                   [](const std::string& path, std::string& error) {
                       auto file = recorder::openByteFile(path, error);
@@ -186,36 +192,89 @@ TEST(Recording, AFullDiskStopsThatChannelsFileWhichStaysTruthful) {
                       return file;
                   });
     std::vector<std::string> reports;
+    int fullCalls = 0;
     rec.setErrorHandler([&](const std::string& m) { reports.push_back(m); });
+    rec.setDiskFullHandler([&] { ++fullCalls; });
     ASSERT_TRUE(rec.open(ch.host.channels()));
-    const auto v = ramp(200, 0);
-    for (int i = 0; i < 5; ++i) {
-        rec.write(*ch.a, v.data(), 200);
-        rec.write(*ch.b, v.data(), 200); // goes on
+    const QString room = QString::fromStdString(rec.folder() + "/.full.room");
+    EXPECT_GE(QFileInfo(room).size(), 65536); // kept for the manifest from the start
+    // Steps of 0.1 s: Gamma's block first, then Alpha's (whose disk fills in
+    // its fifth block, 474 samples in), Beta's sample every 0.4 s.
+    const auto v = ramp(100, 0);
+    for (int step = 0; step < 8; ++step) {
+        rec.write(*c, v.data(), 10);
+        rec.write(*ch.a, v.data(), 100);
+        if (step % 4 == 0)
+            rec.write(*ch.b, v.data(), 1);
     }
-    rec.close(Recording::End::Complete);
+    EXPECT_TRUE(rec.diskFull());
+    EXPECT_EQ(fullCalls, 1);
+    EXPECT_FALSE(QFileInfo::exists(room)); // given up for the manifest
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("00-Alpha.wav: No space left on device"), std::string::npos)
+    EXPECT_NE(reports[0].find("00-Alpha.wav: No space left on device; the recording ends, every "
+                              "channel at 0.4 s"),
+              std::string::npos)
         << reports[0];
+    rec.close(Recording::End::Complete);
     recorder::RecordedRun run;
     std::string error;
     ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error));
-    EXPECT_EQ(run.status.rfind("failed: ", 0), 0u) << run.status;
-    EXPECT_EQ(run.channels[0].status.rfind("failed: ", 0), 0u);
-    EXPECT_EQ(run.channels[1].status, "ok");
-    EXPECT_EQ(run.channels[1].samples, 1000u);
-    // The full file declares what it holds: the whole blocks and the part that fit.
-    const std::uint64_t held = run.channels[0].samples;
-    EXPECT_GT(held, 200u);
-    EXPECT_LT(held, 600u);
-    const auto got = readChannel(rec.folder(), run.channels[0]);
-    ASSERT_EQ(got.size(), held);
-    for (std::size_t i = 0; i < got.size(); ++i)
-        ASSERT_EQ(got[i], v[i % 200]) << i;
-    const auto size = QFileInfo(QString::fromStdString(rec.folder() + "/00-Alpha.wav")).size();
-    EXPECT_LE(size, 2000);
-    EXPECT_GE(size, 2000 - 3);
+    EXPECT_EQ(run.status, "failed: disk full after 0.4 s");
+    // Beta's one sample ends at 0.4 s: Alpha and Gamma are cut there.
+    const std::vector<std::uint64_t> expected = {400, 1, 40};
+    ASSERT_EQ(run.channels.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(run.channels[i].samples, expected[i]) << i;
+        EXPECT_EQ(run.channels[i].status, "ok") << i;
+        recorder::WavInfo info;
+        const std::string file = rec.folder() + "/" + run.channels[i].files.at(0);
+        ASSERT_TRUE(recorder::readWavInfo(file, info, error)) << error;
+        EXPECT_EQ(info.frames, expected[i]) << i;
+        const auto got = readChannel(rec.folder(), run.channels[i]);
+        ASSERT_EQ(got.size(), expected[i]);
+        const std::size_t block = i == 0 ? 100 : i == 1 ? 1 : 10;
+        for (std::size_t k = 0; k < got.size(); ++k)
+            ASSERT_EQ(got[k], v[k % block]) << i << " " << k;
+        // Nothing lies past what the header declares.
+        EXPECT_LE(QFileInfo(QString::fromStdString(file)).size(),
+                  static_cast<qint64>(expected[i] * 4 + 200));
+    }
+}
 
+// The manifest's own update meeting a full disk ends the recording the same
+// way, and its last form fits into the room kept for it.
+TEST(Recording, AManifestOnAFullDiskTakesTheRoomKeptForIt) {
+    QTemporaryDir dir;
+    Channels ch;
+    Recording rec(dir.path().toStdString(), "room");
+    ASSERT_TRUE(rec.open(ch.host.channels()));
+    const std::string room = rec.folder() + "/.room.room";
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(room)));
+    const auto x = ramp(10, 0);
+    rec.write(*ch.a, x.data(), 10);
+    rec.write(*ch.b, x.data(), 1);
+    // The disk is full as long as the room is taken.
+    platform::testing::setWriteFault([room](platform::testing::WriteStep) {
+        return QFileInfo::exists(QString::fromStdString(room)) ? ENOSPC : 0;
+    });
+    rec.setRunSeconds(1.5);
+    rec.flush();
+    platform::testing::setWriteFault(nullptr);
+    EXPECT_TRUE(rec.diskFull());
+    rec.write(*ch.a, x.data(), 10); // no longer written
+    rec.close(Recording::End::Complete);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+    EXPECT_EQ(run.status, "failed: disk full after 0.01 s"); // Alpha's ten samples
+    EXPECT_EQ(run.channels[0].samples, 10u);
+    EXPECT_EQ(run.channels[1].samples, 1u);
+    EXPECT_EQ(readChannel(rec.folder(), run.channels[0]).size(), 10u);
+}
+
+TEST(Recording, AFolderThatCannotBeMadeIsRefused) {
+    const auto v = ramp(200, 0);
+    QTemporaryDir dir;
     Channels other;
     const std::string file = dir.filePath("plain-file").toStdString();
     std::ofstream(file) << "x";
@@ -319,6 +378,66 @@ TEST(RecorderViews, ScopeShowsTheAskedTimeOnTheChannelsClock) {
     for (const auto& b : slow.window(0, 10, 100))
         filled += b.filled ? 1 : 0;
     EXPECT_EQ(filled, 3);
+}
+
+// Block by block the views keep exactly what they keep sample by sample: the
+// same slots and bins, at any rate and with values they pass over.
+TEST(RecorderViews, BlocksKeepWhatSingleSamplesKeep) {
+    for (const double rate : {216000.0, 44100.3, 1000.0, 3.0, 0.7}) {
+        SCOPED_TRACE(rate);
+        const int total = rate > 1000 ? 300000 : 3000;
+        std::vector<float> v(static_cast<std::size_t>(total));
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = static_cast<float>(std::sin(static_cast<double>(i) * 0.001) * 100 +
+                                      static_cast<double>(i % 7));
+        v[5] = NAN;
+        v[1234] = INFINITY;
+        v[1235] = -INFINITY;
+        recorder::ScopeTrace one(rate, 2.0);
+        recorder::ScopeTrace blocks(rate, 2.0);
+        recorder::Envelope oneE(64);
+        recorder::Envelope blocksE(64);
+        for (int i = 0; i < total; ++i) {
+            one.add(&v[static_cast<std::size_t>(i)], 1);
+            oneE.add(&v[static_cast<std::size_t>(i)], 1);
+        }
+        // Uneven blocks: 1, 2, 3, ... samples, then a long one.
+        int at = 0;
+        for (int n = 1; at < total; ++n) {
+            const int take = std::min(n < 200 ? n : 21600, total - at);
+            blocks.add(&v[static_cast<std::size_t>(at)], take);
+            blocksE.add(&v[static_cast<std::size_t>(at)], take);
+            at += take;
+        }
+        EXPECT_EQ(blocks.samples(), one.samples());
+        const double end = static_cast<double>(total) / rate;
+        for (const double span : {2.0, 0.5, 0.013}) {
+            const auto a = one.window(end - span, end, 997);
+            const auto b = blocks.window(end - span, end, 997);
+            ASSERT_EQ(a.size(), b.size());
+            int filled = 0;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                ASSERT_EQ(a[i].filled, b[i].filled) << i;
+                if (a[i].filled) {
+                    ++filled;
+                    EXPECT_EQ(a[i].lo, b[i].lo) << i;
+                    EXPECT_EQ(a[i].hi, b[i].hi) << i;
+                }
+            }
+            if (span * rate >= 2) {
+                EXPECT_GT(filled, 0);
+            }
+        }
+        const auto a = oneE.bins();
+        const auto b = blocksE.bins();
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_EQ(oneE.samplesPerBin(), blocksE.samplesPerBin());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i].filled, b[i].filled) << i;
+            EXPECT_EQ(a[i].lo, b[i].lo) << i;
+            EXPECT_EQ(a[i].hi, b[i].hi) << i;
+        }
+    }
 }
 
 TEST(RecorderViews, SummaryAndDueSamples) {

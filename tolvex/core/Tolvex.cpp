@@ -2,6 +2,7 @@
 
 #include "Utypes.h"
 
+#include "platform/fpmode.h"
 #include "platform/text.h"
 #include "platform/ticks.h"
 
@@ -107,6 +108,9 @@ bool RECAPI CTolvex::resume() {
 }
 
 bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
+    // Frequencies taken from the host and requested samples: the same bits
+    // whatever floating-point mode the host left.
+    const platform::IeeeMode ieee;
     try {
         switch (code) {
         case 0:
@@ -121,6 +125,7 @@ bool RECAPI CTolvex::notify(std::uint32_t code, NotifyParam param) {
                 reportSkipped(); // a start without a stop ends the run as well
             for (auto& channel : channels)
                 channel->Start();
+            nextChannel_ = 0; // each run's steps begin with the first channel
             running = true;
             if (mainWindow_)
                 mainWindow_->setRunning(true);
@@ -205,6 +210,7 @@ double CTolvex::GetFreqById(std::int32_t index) {
 }
 
 void CTolvex::GenerateStep() {
+    const platform::IeeeMode ieee;
     const std::uint64_t start = platform::tickCount64();
     for (auto& channel : channels)
         channel->Advance(start);

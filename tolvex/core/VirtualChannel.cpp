@@ -1,6 +1,7 @@
 #include "VirtualChannel.h"
 
 #include "platform/com.h"
+#include "platform/fpmode.h"
 #include "platform/ticks.h"
 #include "platform/uint128.h"
 
@@ -160,6 +161,7 @@ std::uint64_t CVirtualChannel::Produce(std::uint64_t most) {
 }
 
 void CVirtualChannel::Generate() {
+    const platform::IeeeMode ieee;
     Advance(platform::tickCount64());
     Produce(backlog());
 }

@@ -26,6 +26,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class QObject;
@@ -171,6 +172,7 @@ private:
     std::atomic<ULONG> refs_{1};
     Host* host_;           // null once the host is gone
     bool removed_ = false; // removed from the host, or never part of it
+    std::size_t slot_ = 0; // its place in the host's list (with the gaps of removals)
     std::string name_;
     std::string owner_;
     double frequency_ = 0;
@@ -419,7 +421,7 @@ public:
     std::uint64_t stopTicks() const { return stopTicks_; }
 
     // --- Channels -----------------------------------------------------------
-    const std::vector<HostChannel*>& channels() const { return channels_; }
+    const std::vector<HostChannel*>& channels() const;
     HostChannel* channel(const std::string& name) const; // 1251 name, exact
     // Channels the host itself adds or removes (PN_UPDATECHANNELS follows).
     HostChannel* addChannel(const std::string& name, double frequency);
@@ -469,6 +471,10 @@ private:
 
     bool onHomeThread() const { return std::this_thread::get_id() == home_; }
     void channelSetChanged();
+    void attach(HostChannel* channel);
+    void detach(HostChannel* channel);
+    // The host's channel behind `channel`, null when it is none of the host's.
+    HostChannel* member(const IRecorderChannel* channel) const;
     void deliverChannelUpdate();
     void doCommand(std::int32_t code, LoadedModule* from);
     void schedulePending();
@@ -482,7 +488,11 @@ private:
     std::thread::id home_;
     std::unique_ptr<QObject> dispatcher_;
     std::vector<std::unique_ptr<LoadedModule>> modules_;
-    std::vector<HostChannel*> channels_;
+    // In the host's order. A removal leaves a null in the channel's place
+    // (constant time); the next read of the list closes the gaps in one pass.
+    mutable std::vector<HostChannel*> channels_;
+    mutable std::size_t holes_ = 0;
+    std::unordered_map<const IRecorderChannel*, HostChannel*> members_; // those of channels_
     HostLog log_;
     std::vector<LogMessage> messages_;
     std::string lastError_;
