@@ -194,6 +194,22 @@ std::vector<Bin> ScopeTrace::window(double t0, double t1, int parts) const {
     return out;
 }
 
+std::optional<ScopeTrace::Lead> ScopeTrace::before(double t0) const {
+    if (newest_ < 0)
+        return std::nullopt;
+    const auto n = static_cast<std::int64_t>(ring_.size());
+    const std::int64_t oldest = std::max<std::int64_t>(0, newest_ - n + 1);
+    for (std::int64_t c =
+             std::min(newest_, static_cast<std::int64_t>(std::ceil(t0 / slotSeconds_)));
+         c >= oldest; --c) {
+        const Bin& b = ring_[static_cast<std::size_t>(c % n)];
+        const double t = static_cast<double>(c) * slotSeconds_;
+        if (b.filled && t < t0)
+            return Lead{b, t};
+    }
+    return std::nullopt;
+}
+
 std::vector<double> niceTicks(double lo, double hi, int wanted) {
     std::vector<double> ticks;
     if (!(hi > lo) || wanted < 1)
@@ -221,7 +237,8 @@ std::string tickLabel(double value, double step) {
 }
 
 void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
-               double x1, double binWidth, const PlotText& text, const YRange& range) {
+               double x1, double binWidth, const PlotText& text, const YRange& range,
+               const Bin* leadIn, double leadX) {
     const QFontMetrics metrics(painter.font());
     const int line = metrics.height();
     const QRect plot = area.adjusted(line * 4 + 8, line * 2, -line, -(line * 2 + 8));
@@ -293,6 +310,10 @@ void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bin
     painter.setPen(QPen(QColor(20, 90, 200), 1.2));
     QPointF previous;
     bool havePrevious = false;
+    if (leadIn != nullptr && leadIn->filled) {
+        previous = QPointF(px(leadX), (py(leadIn->hi) + py(leadIn->lo)) / 2);
+        havePrevious = true;
+    }
     for (std::size_t i = 0; i < bins.size(); ++i) {
         const Bin& b = bins[i];
         if (!b.filled) {
@@ -344,6 +365,27 @@ std::uint64_t samplesDue(double frequency, double seconds) {
     if (!(frequency > 0) || !(seconds > 0))
         return 0;
     return static_cast<std::uint64_t>(std::ceil(frequency * seconds - 1e-9));
+}
+
+std::string meanText(double mean, double minimum, double maximum) {
+    char text[64];
+    const double spread = maximum - minimum;
+    if (!(spread > 0) || !std::isfinite(spread) || !std::isfinite(mean)) {
+        std::snprintf(text, sizeof text, "%.6g", mean);
+        return text;
+    }
+    const int decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(spread * 1e-4))), 0, 9);
+    std::snprintf(text, sizeof text, "%.*f", decimals, mean);
+    std::string out = text;
+    // No trailing zeros; rounded to nothing, no sign either.
+    if (out.find('.') != std::string::npos) {
+        out.erase(out.find_last_not_of('0') + 1);
+        if (out.back() == '.')
+            out.pop_back();
+    }
+    if (out.front() == '-' && out.find_first_not_of("-0.") == std::string::npos)
+        out.erase(0, 1);
+    return out;
 }
 
 std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds) {

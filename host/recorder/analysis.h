@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,14 @@ public:
     // seconds since Start; parts with no sample (or older than `seconds`)
     // stay empty.
     std::vector<Bin> window(double t0, double t1, int n) const;
+    // The newest kept slot before t0 that holds samples, with its time: where
+    // the trace comes in from the left (a slow channel's segment into the
+    // window). Nothing when none is kept.
+    struct Lead {
+        Bin bin;
+        double t = 0;
+    };
+    std::optional<Lead> before(double t0) const;
     double seconds() const { return seconds_; }
     std::uint64_t samples() const { return samples_; }
     float last() const { return last_; }
@@ -83,8 +92,11 @@ struct YRange {
     double lo = 0;
     double hi = 0;
 };
+// `leadIn`: a bin at time `leadX` before x0 that the trace comes from (its
+// segment into the plot is drawn, clipped at the edge).
 void drawTrace(QPainter& painter, const QRect& area, const std::vector<Bin>& bins, double x0,
-               double x1, double binWidth, const PlotText& text, const YRange& range = {});
+               double x1, double binWidth, const PlotText& text, const YRange& range = {},
+               const Bin* leadIn = nullptr, double leadX = 0);
 
 // A PNG of everything a channel received. False (and `error` set) when the
 // file cannot be written.
@@ -105,6 +117,11 @@ struct ChannelSummary {
 // Samples a channel owes for a run of that many seconds: those whose time
 // k / frequency lies in [0, seconds).
 std::uint64_t samplesDue(double frequency, double seconds);
+// A mean with as many decimals as the samples' spread (maximum - minimum)
+// makes sense of, about four significant digits of it, without trailing
+// zeros: "-0.000265..." of a sine between -100 and 100 is "0". Without a
+// spread, six digits.
+std::string meanText(double mean, double minimum, double maximum);
 std::string formatSummary(const std::vector<ChannelSummary>& rows, double seconds);
 
 } // namespace recorder

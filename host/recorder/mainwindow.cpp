@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -152,7 +153,10 @@ void ScopeWidget::paintEvent(QPaintEvent* event) {
         const int parts = std::max(1, inner.width());
         const std::vector<Bin> bins =
             trace != nullptr ? trace->window(t0, t1, parts) : std::vector<Bin>();
-        drawTrace(painter, inner, bins, t0, t1, timeBase_ / parts, text, rangeOf(c));
+        // A slow channel's segment from its last sample before the window.
+        const auto lead = trace != nullptr ? trace->before(t0) : std::nullopt;
+        drawTrace(painter, inner, bins, t0, t1, timeBase_ / parts, text, rangeOf(c),
+                  lead ? &lead->bin : nullptr, lead ? lead->t : 0);
     }
 }
 
@@ -204,6 +208,10 @@ MainWindow::MainWindow(Session& session) : session_(session) {
     table_->setColumnWidth(Name, 230);
     for (int c = Frequency; c < Range; ++c)
         table_->setColumnWidth(c, c == Block ? 110 : 88);
+    // Each header whole at the default size, whatever the font.
+    for (int c = Name; c < Columns; ++c)
+        table_->setColumnWidth(
+            c, std::max(table_->columnWidth(c), table_->horizontalHeader()->sectionSizeHint(c)));
     table_->setWordWrap(false);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
 
@@ -282,6 +290,39 @@ void MainWindow::setShowTraces(bool show) {
     traces_->setChecked(show);
 }
 
+QPoint besidePosition(const QRect& own, const QRect& window, const QRect& area, int top) {
+    constexpr int kGap = 8;
+    QPoint at(own.right() + 1 + kGap, top);
+    if (!area.isValid())
+        return at;
+    if (at.x() + window.width() > area.right() + 1) {
+        if (own.left() - kGap - window.width() >= area.left())
+            at.setX(own.left() - kGap - window.width());
+        else
+            at.setX(std::max(area.left(), area.right() + 1 - window.width()));
+    }
+    at.setY(
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - window.height())));
+    return at;
+}
+
+void MainWindow::placeModuleWindows() {
+    const QRect own = frameGeometry();
+    const QScreen* shown = screen();
+    const QRect area = shown != nullptr ? shown->availableGeometry() : QRect();
+    int top = own.top();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == this || !w->isVisible() || w->isModal() || w->windowType() == Qt::Popup ||
+            w->windowType() == Qt::ToolTip)
+            continue;
+        const QRect r = w->frameGeometry();
+        if (!r.intersects(own))
+            continue; // where the user (or the module) put it, out of the way
+        w->move(besidePosition(own, r, area, top));
+        top += r.height() + 8;
+    }
+}
+
 void MainWindow::closeModules() {
     if (closed_)
         return;
@@ -349,7 +390,8 @@ void MainWindow::updateValues() {
         table_->item(r, Last)->setText(any ? number(static_cast<double>(s.last)) : QString("-"));
         table_->item(r, Minimum)->setText(any ? number(s.minimum) : QString("-"));
         table_->item(r, Maximum)->setText(any ? number(s.maximum) : QString("-"));
-        table_->item(r, Mean)->setText(any ? number(s.mean()) : QString("-"));
+        table_->item(r, Mean)->setText(
+            any ? QString::fromStdString(meanText(s.mean(), s.minimum, s.maximum)) : QString("-"));
         const auto range = displayRange(c);
         table_->item(r, Range)->setText(
             range ? number(range->first) + " \u2026 " + number(range->second) : QString("-"));
@@ -365,15 +407,21 @@ void MainWindow::rebuildModuleMenu() {
     host::Host& h = session_.host();
     for (const auto& module : h.modules()) {
         const bool alive = module->stage() == host::Stage::Executed;
+        // Named by what the module says it is; its object's getname is a code.
         QString title = QString::fromStdString(module->name());
-        if (!module->objectName().empty())
+        if (!module->description().empty())
+            title += " \u2014 " + text1251(module->description());
+        else if (!module->objectName().empty())
             title += " \u2014 " + text1251(module->objectName());
         if (!alive)
             title += tr(" (not running)");
         QMenu* menu = modules_->addMenu(title);
         menu->setEnabled(alive);
         host::LoadedModule* m = module.get();
-        menu->addAction(tr("&Edit..."), this, [this, m] { session_.host().edit(*m); });
+        menu->addAction(tr("&Edit..."), this, [this, m] {
+            session_.host().edit(*m);
+            placeModuleWindows();
+        });
         menu->addAction(tr("&Suspend"), this, [this, m] { session_.host().suspend(*m); });
         menu->addAction(tr("&Resume"), this, [this, m] { session_.host().resume(*m); });
         menu->addSeparator();

@@ -58,6 +58,12 @@ private:
     bool autoScale_ = false;
 };
 
+// Where a module's window (frame `window`) goes beside the recorder's (frame
+// `own`) on the screen's `area`: to its right at height `top`, else to its
+// left, else (no room on either side) against the screen's right edge; kept
+// within the screen's height.
+QPoint besidePosition(const QRect& own, const QRect& window, const QRect& area, int top);
+
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(Session& session);
@@ -69,6 +75,10 @@ public:
     void closeModules();
     // Whether the log shows the modules' traces (kind 1).
     void setShowTraces(bool show);
+    // Moves the modules' windows that lie over this one beside it: to its
+    // right, else to its left, else (no room on the screen) to the screen's
+    // right edge.
+    void placeModuleWindows();
 
     QTableWidget* table() const { return table_; }
     QAction* startAction() const { return start_; }

@@ -86,6 +86,10 @@ const char* const kUsage =
     "                      in the window the run then starts by itself)\n"
     "  --until-stopped     run from Start until Ctrl+C or a remote stop, which end it\n"
     "                      as complete (exit status 0)\n"
+    "  --remote            wait for remote starts and stops (Brantic), one recording per\n"
+    "                      run (NAME, NAME-2, ...), each change printed with its time;\n"
+    "                      Ctrl+C ends, a run then in progress ends as complete\n"
+    "  --runs N            --remote: end after N runs\n"
     "  --quit              window: quit once the timed run is over\n"
     "  --config FILE       emulator configuration (.res) to work on; its edits are kept;\n"
     "                      what `recorder check FILE` finds is told first as warnings\n"
@@ -146,6 +150,18 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
             return true;
         } else if (a == "--until-stopped") {
             o.untilStopped = true;
+        } else if (a == "--remote") {
+            o.remote = true;
+        } else if (a == "--runs") {
+            const char* v = value("a number of runs");
+            double n = 0;
+            if (v == nullptr || !number(v, n))
+                return false;
+            if (n < 1 || n > 1000000 || n != std::floor(n)) {
+                error = "--runs must be a whole number from 1 to 1000000";
+                return false;
+            }
+            o.runs = static_cast<int>(n);
         } else if (a == "--headless") {
             o.headless = true;
         } else if (a == "--window") {
@@ -228,6 +244,14 @@ bool parseOptions(int argc, char** argv, ProgramOptions& o, std::string& error) 
         o.session.modules = modules;
     if (o.headless && o.window) {
         error = "--headless and --window exclude each other";
+        return false;
+    }
+    if (o.runs > 0 && !o.remote) {
+        error = "--runs needs --remote";
+        return false;
+    }
+    if (o.remote && (o.seconds || o.untilStopped)) {
+        error = "--remote waits for remote stops: not with --seconds or --until-stopped";
         return false;
     }
     if (o.untilStopped && o.seconds) {
@@ -444,7 +468,7 @@ void Program::interrupted(int signal) {
     clearProgress();
     signal_ = signal;
     // A run that waits for Ctrl+C ends as asked: complete.
-    askedEnd_ = signal == SIGINT && options_.untilStopped;
+    askedEnd_ = signal == SIGINT && (options_.untilStopped || options_.remote);
     err_ << "\nrecorder: "
          << (askedEnd_          ? "stopping"
              : signal == SIGINT ? "interrupted"
@@ -477,10 +501,33 @@ void Program::timedEnd() {
         QCoreApplication::exit(0);
 }
 
+void Program::state(const std::string& text) {
+    clearProgress();
+    out_ << QDateTime::currentDateTime().toString("HH:mm:ss.zzz").toStdString() << " " << text
+         << "\n";
+    out_.flush();
+}
+
+void Program::runStarted() {
+    if (options_.remote) {
+        const Recording* r = session_->recording();
+        state(r != nullptr ? "started: recording to " + r->manifestPath()
+                           : std::string("started: recording nothing"));
+    }
+    if (options_.headless && isatty(STDERR_FILENO) == 1)
+        progress_.start();
+}
+
 void Program::runEnded() {
     progress_.stop();
     clearProgress();
     ++runs_;
+    if (options_.remote) {
+        char text[64];
+        std::snprintf(text, sizeof text, "stopped after %.3f s", session_->runSeconds());
+        const Recording* r = session_->recording();
+        state(text + (r != nullptr ? ": " + r->status() : std::string()));
+    }
     out_ << formatSummary(session_->summary(), session_->runSeconds());
     if (const Recording* r = session_->recording()) {
         out_ << "Recording: " << r->manifestPath() << " (" << r->status() << ")\n";
@@ -491,6 +538,13 @@ void Program::runEnded() {
     if (options_.plot)
         writePlots();
     pull();
+    if (options_.remote) {
+        if (options_.runs > 0 && runs_ >= options_.runs)
+            QCoreApplication::exit(0);
+        else if (signal_ == 0)
+            state("waiting for a remote start (Ctrl+C ends)");
+        return;
+    }
     // Headless, the run is the program: a stop from elsewhere (a remote stop)
     // ends it as the timer would.
     if (!window_ && signal_ == 0)
@@ -583,6 +637,7 @@ int Program::exec() {
             err_ << formatLogLine(m) << "\n";
     });
     session_->setRunEndHandler([this] { runEnded(); });
+    session_->setRunStartHandler([this] { runStarted(); });
     // Headless, a recording that ended on a full disk ends the run: nothing
     // more of it can be kept.
     session_->setDiskFullHandler([this] {
@@ -613,15 +668,17 @@ int Program::exec() {
     if (window_ && ready) {
         window_->refresh();
         window_->show();
+        window_->placeModuleWindows();
     }
 
-    if (ready && options_.session.record && (options_.headless || options_.seconds))
+    if (ready && options_.session.record && !options_.remote &&
+        (options_.headless || options_.seconds))
         warnOfSpace(options_.seconds.value_or(5.0));
     const bool timed = options_.headless || options_.seconds.has_value() || options_.untilStopped;
-    if (ready && timed && signal_ == 0) {
+    if (ready && options_.remote && signal_ == 0)
+        state("waiting for a remote start (Ctrl+C ends)");
+    if (ready && timed && !options_.remote && signal_ == 0) {
         session_->start();
-        if (options_.headless && isatty(STDERR_FILENO) == 1)
-            progress_.start();
         if (!options_.untilStopped) {
             timedRun_ = true;
             const double seconds = options_.seconds.value_or(5.0);

@@ -30,6 +30,8 @@ struct ProgramOptions {
     std::optional<double> seconds;
     bool quitAfterRun = false; // the window: quit once the timed run is over
     bool untilStopped = false; // a run that Ctrl+C (or a remote stop) ends, as asked
+    bool remote = false;       // runs started and stopped from elsewhere, until Ctrl+C
+    int runs = 0;              // --remote: end after this many runs (0: no end)
     bool plot = false;         // a PNG plot per channel into the recording's folder
     std::vector<std::pair<std::string, std::int32_t>> pulls; // UTF-8 names
     bool trace = false;   // every call a module makes, as it happens
@@ -84,6 +86,8 @@ private:
     void interrupted(int signal);
     void timedEnd();
     void runEnded();
+    void runStarted();
+    void state(const std::string& text);
     void writePlots();
     void pull();
     void closeModuleWindows();

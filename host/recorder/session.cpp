@@ -233,6 +233,8 @@ void Session::starting() {
     update_.start();
     if (onState_)
         onState_(true);
+    if (onRunStart_)
+        onRunStart_();
 }
 
 void Session::stopped() {

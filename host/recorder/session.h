@@ -104,6 +104,8 @@ public:
     // Called when the disk filled up and the recording ended (the run goes on
     // until stopped).
     void setDiskFullHandler(std::function<void()> handler) { onDiskFull_ = std::move(handler); }
+    // Called when a run has started and its recording is open.
+    void setRunStartHandler(std::function<void()> handler) { onRunStart_ = std::move(handler); }
     // Called when a run has ended and its recording is closed.
     void setRunEndHandler(std::function<void()> handler) { onRunEnd_ = std::move(handler); }
 
@@ -135,6 +137,7 @@ private:
     std::function<void(bool)> onState_;
     std::function<void()> onRunEnd_;
     std::function<void()> onDiskFull_;
+    std::function<void()> onRunStart_;
 };
 
 } // namespace recorder

@@ -429,6 +429,20 @@ TEST_F(QtMainWindow, LayoutOfTheWindow) {
     EXPECT_EQ(items[2]->text(), toQt("Удалить"_w));
 }
 
+// Raising brings back a closed or minimized window, in front and active.
+TEST_F(QtMainWindow, RaiseBringsBackAClosedOrMinimizedWindow) {
+    window().close(); // the user closes it: it hides
+    ASSERT_FALSE(window().isVisible());
+    view->raise();
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window()));
+    window().showMinimized();
+    QApplication::processEvents();
+    view->raise();
+    EXPECT_FALSE(window().isMinimized());
+    EXPECT_TRUE(window().isVisible());
+}
+
 TEST_F(QtMainWindow, ButtonsReachTheirHandlers) {
     QTest::mouseClick(button(ToolButton::Start), Qt::LeftButton);
     EXPECT_EQ(editor_test::lockAndChannelOps(host), std::vector<std::string>{"command 1"});

@@ -1,5 +1,6 @@
 // The recorder program: sessions with the test modules and the emulator, the
 // headless program, and the window under the offscreen platform.
+#include "../brantic/HttpProbe.h"
 #include "analysis.h"
 #include "mainwindow.h"
 #include "program.h"
@@ -23,7 +24,9 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -608,6 +611,100 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
 }
 
+TEST(RecorderWindow, ModuleWindowsGoBesideTheRecordersNotUnderIt) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QRect module(0, 0, 600, 440);
+    // Room on the right.
+    EXPECT_EQ(recorder::besidePosition(QRect(100, 50, 1100, 800), module, screen, 50),
+              QPoint(1208, 50));
+    // Only on the left.
+    EXPECT_EQ(recorder::besidePosition(QRect(700, 50, 1100, 800), module, screen, 50),
+              QPoint(92, 50));
+    // Neither: against the screen's right edge, and within its height.
+    EXPECT_EQ(recorder::besidePosition(QRect(0, 0, 1500, 800), module, screen, 900),
+              QPoint(1320, 640));
+    // A screen that does not start at 0.
+    EXPECT_EQ(
+        recorder::besidePosition(QRect(1920, 0, 1100, 800), module, QRect(1920, 0, 1920, 1080), 0),
+        QPoint(3028, 0));
+}
+
+// Modules -> Tolvex -> Edit... brings back the emulator's window after the
+// user closed it, in front and beside the recorder's window, not under it.
+TEST(RecorderWindow, EditBringsBackTheEmulatorsWindowBesideTheRecorder) {
+    if (!have("Tolvex"))
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const QString config = dir.filePath("demo.res");
+    ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
+    QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
+    Env ini("TOLVEX_INI", dir.filePath("Tolvex.ini").toUtf8().constData());
+    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    recorder::ProgramOptions o;
+    o.window = true;
+    o.trace = true;
+    o.session = options(dir, {"Tolvex"});
+    o.session.config = config.toStdString();
+    o.session.keepSamples = false;
+    std::ostringstream out, err;
+    recorder::Program program(o, out, err);
+    auto emulator = [&]() -> QWidget* {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != program.window() &&
+                top->windowTitle().startsWith(QString::fromUtf8("Плагин")))
+                return top;
+        return nullptr;
+    };
+    auto editAction = [&]() -> QAction* {
+        for (QAction* a : program.window()->modulesMenu()->actions())
+            if (a->menu() != nullptr && a->text().startsWith("Tolvex"))
+                for (QAction* item : a->menu()->actions())
+                    if (item->text() == "&Edit...")
+                        return item;
+        return nullptr;
+    };
+    bool checked = false;
+    QTimer::singleShot(200, [&] {
+        QCoreApplication::exit(0); // after the checks, whatever they found
+        recorder::MainWindow* w = program.window();
+        QWidget* e = emulator();
+        ASSERT_NE(e, nullptr);
+        ASSERT_TRUE(e->isVisible());
+        const QRect area = w->screen()->availableGeometry();
+        auto room = [&] {
+            return w->frameGeometry().width() + e->frameGeometry().width() + 8 <= area.width();
+        };
+        if (room()) {
+            EXPECT_FALSE(e->frameGeometry().intersects(w->frameGeometry()))
+                << "placed under the recorder's window at start";
+        } else { // no room beside it: on the screen's right edge
+            EXPECT_EQ(e->frameGeometry().right(), area.right());
+        }
+        // Room on the screen beside a narrower recorder; the user puts the
+        // emulator's window over it and closes it.
+        w->setGeometry(area.left(), area.top(),
+                       std::max(w->minimumSizeHint().width(), area.width() - e->width() - 40), 400);
+        e->move(w->frameGeometry().topLeft());
+        e->close();
+        ASSERT_FALSE(e->isVisible());
+        QAction* edit = editAction();
+        ASSERT_NE(edit, nullptr);
+        edit->trigger();
+        EXPECT_TRUE(e->isVisible());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(e));
+        if (room()) {
+            EXPECT_FALSE(e->frameGeometry().intersects(w->frameGeometry()));
+            EXPECT_GT(e->x(), w->frameGeometry().right());
+        }
+        checked = true;
+    });
+    const int status = program.exec();
+    setenv("TOLVEX_UI", "none", 1);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(err.str().find("<- edit() = true"), std::string::npos) << err.str();
+}
+
 // The same with the emulator's own question, asked over its own window.
 TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
     if (!have("Tolvex"))
@@ -698,4 +795,90 @@ TEST(RecorderProgram, AFullDiskEndsTheRecordingWithAWholeManifest) {
             << c.name;
     }
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/.demo.room")));
+}
+
+namespace {
+
+// A command to the remote-control endpoint, tried until the server answers
+// (it starts with the module): its HTTP status, 0 when it never answered.
+int remoteCommand(int port, const std::string& command) {
+    for (int i = 0; i < 100; ++i) {
+        const auto reply = brantic_test::http(port, "POST", "/api/" + command, "t0ken");
+        if (reply.status > 0)
+            return reply.status;
+        runFor(50);
+    }
+    return 0;
+}
+
+// Reads the program's output until `text` shows (10 s at most).
+bool waitForOutput(QProcess& p, QString& seen, const QString& text) {
+    for (int i = 0; i < 200 && !seen.contains(text); ++i) {
+        p.waitForReadyRead(50);
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    return seen.contains(text);
+}
+
+} // namespace
+
+// --remote: runs started and stopped through the endpoint, each change told
+// with its time, one recording per run; --runs ends it. Without --remote, a
+// remote stop ends a timed run as complete, at the stop's time.
+TEST(RecorderProgram, RemoteStartsAndStopsMakeOneRecordingEach) {
+    if (!have("Brantic") || !have("Orvane"))
+        GTEST_SKIP() << "the remote-control module is not part of this build";
+    QTemporaryDir dir;
+    const int port = brantic_test::freeLoopbackPort();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ORVANE_PORT", QString::number(port));
+    env.insert("ORVANE_TOKEN", "t0ken");
+    env.insert("HOME", dir.path()); // the server's own files go there
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QString::fromStdString(kModules + "/recorder"),
+            {"--remote", "--runs", "2", "--dir", dir.filePath("rec"), "--name", "r", "HostProbe",
+             "Brantic"});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, seen, "waiting for a remote start")) << seen.toStdString();
+    for (const char* name : {"r/r.kova", "r-2/r-2.kova"}) {
+        ASSERT_EQ(remoteCommand(port, "start"), 200);
+        ASSERT_TRUE(waitForOutput(
+            p, seen, QString("started: recording to ") + dir.filePath(QString("rec/") + name)))
+            << seen.toStdString();
+        ASSERT_EQ(remoteCommand(port, "stop"), 200);
+        ASSERT_TRUE(waitForOutput(p, seen, QString("(complete)"))) << seen.toStdString();
+        seen.replace("(complete)", "(seen)");
+    }
+    ASSERT_TRUE(p.waitForFinished(60000));
+    seen += QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0) << QString::fromUtf8(p.readAllStandardError()).toStdString();
+    EXPECT_EQ(seen.count(QRegularExpression("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} stopped after "
+                                            "\\d+\\.\\d{3} s: complete\n")),
+              2)
+        << seen.toStdString();
+    for (const char* name : {"rec/r/r.kova", "rec/r-2/r-2.kova"}) {
+        recorder::RecordedRun run;
+        std::string error;
+        ASSERT_TRUE(recorder::readManifest(dir.filePath(name).toStdString(), run, error)) << error;
+        EXPECT_EQ(run.status, "complete");
+    }
+
+    // A timed run that a remote stop ends.
+    QProcess timed;
+    timed.setProcessEnvironment(env);
+    timed.start(
+        QString::fromStdString(kModules + "/recorder"),
+        {"--seconds", "600", "--dir", dir.filePath("rec"), "--name", "t", "HostProbe", "Brantic"});
+    ASSERT_TRUE(timed.waitForStarted(60000));
+    ASSERT_EQ(remoteCommand(port, "stop"), 200);
+    ASSERT_TRUE(timed.waitForFinished(60000));
+    EXPECT_EQ(timed.exitCode(), 0);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(dir.filePath("rec/t/t.kova").toStdString(), run, error))
+        << error;
+    EXPECT_EQ(run.status, "complete");
+    EXPECT_LT(run.seconds, 60);
 }

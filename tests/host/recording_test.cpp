@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -438,6 +440,54 @@ TEST(RecorderViews, BlocksKeepWhatSingleSamplesKeep) {
             EXPECT_EQ(a[i].hi, b[i].hi) << i;
         }
     }
+}
+
+// A slow channel's first sample scrolled off: the trace still comes in from
+// it, so the first segment inside the window stays.
+TEST(RecorderViews, ASlowChannelsSegmentIntoTheWindowStays) {
+    recorder::ScopeTrace slow(1, 30); // a sample a second
+    const std::vector<float> v = {10, -10, 10};
+    slow.add(v.data(), 3); // at 0, 1 and 2 s
+    EXPECT_FALSE(slow.before(0.0).has_value());
+    const auto lead = slow.before(0.5);
+    ASSERT_TRUE(lead.has_value());
+    EXPECT_EQ(lead->t, 0.0);
+    EXPECT_EQ(lead->bin.hi, 10.0f);
+    EXPECT_EQ(slow.before(1.5)->bin.lo, -10.0f);
+    EXPECT_EQ(slow.before(10)->t, 2.0);
+
+    // Drawn: the segment from the sample at 0 s (left of the window) to the
+    // one at 1 s reaches the plot's left edge.
+    QImage image(400, 200, QImage::Format_RGB32);
+    auto bluesInLeftQuarter = [&](bool withLead) {
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        const auto bins = slow.window(0.5, 2.5, 200);
+        const auto in = slow.before(0.5);
+        recorder::drawTrace(painter, image.rect(), bins, 0.5, 2.5, 0.01, {}, {true, -10, 10},
+                            withLead ? &in->bin : nullptr, in->t);
+        painter.end();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width() / 4; ++x) {
+                const QRgb p = image.pixel(x, y);
+                n += qBlue(p) > qRed(p) + 60 ? 1 : 0;
+            }
+        return n;
+    };
+    EXPECT_EQ(bluesInLeftQuarter(false), 0);
+    EXPECT_GT(bluesInLeftQuarter(true), 20);
+}
+
+TEST(RecorderViews, MeansShowTheDigitsTheirSpreadMakesSenseOf) {
+    EXPECT_EQ(recorder::meanText(-0.000265123, -100, 100), "0"); // not "-0.000265123"
+    EXPECT_EQ(recorder::meanText(49.5, 0, 99), "49.5");
+    EXPECT_EQ(recorder::meanText(-1.25, -100, 100), "-1.25");
+    EXPECT_EQ(recorder::meanText(0.5123456, -1, 1), "0.5123");
+    EXPECT_EQ(recorder::meanText(-0.00031, -2.2, 2.3), "-0.0003");
+    EXPECT_EQ(recorder::meanText(12345.678, 0, 100000), "12346");
+    EXPECT_EQ(recorder::meanText(5, 5, 5), "5"); // a level: no spread
+    EXPECT_EQ(recorder::meanText(0.1 + 0.2, 0.3, 0.3), "0.3");
 }
 
 TEST(RecorderViews, SummaryAndDueSamples) {

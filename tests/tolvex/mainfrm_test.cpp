@@ -284,6 +284,24 @@ TEST_F(MainWindow, CloseSavesAndHidesAndActivationReadsTheSettings) {
     EXPECT_EQ(tolvex::config::readCurrentFile(), "");
 }
 
+// The host's Edit... brings back a window the user closed: shown, raised,
+// and activated (which reads the settings file again), every time.
+TEST_F(MainWindow, EditShowsAndRaisesAClosedWindow) {
+    addChannel("A", 10.0f);
+    frm().currentFile = path("c.res");
+    ASSERT_TRUE(gView->visible());
+    frm().FormClose();
+    ASSERT_FALSE(gView->visible());
+    frm().currentFile = "something else";
+    EXPECT_TRUE(plugin->edit());
+    EXPECT_TRUE(gView->visible());
+    EXPECT_EQ(gView->raised(), 1);
+    EXPECT_EQ(frm().currentFile, path("c.res"));
+    EXPECT_TRUE(plugin->edit()); // an open window is raised again
+    EXPECT_EQ(gView->raised(), 2);
+    EXPECT_TRUE(gView->visible());
+}
+
 TEST_F(MainWindow, StartAndStopAskTheHost) {
     int started = 0;
     int stopped = 0;

@@ -86,7 +86,15 @@ bool RECAPI CTolvex::config() {
 }
 
 bool RECAPI CTolvex::edit() {
-    return true;
+    // The host's way back to a window the user closed (it hides, it is not
+    // destroyed): show it again and bring it to the front.
+    try {
+        if (mainWindow_)
+            mainWindow_->bringToFront();
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool RECAPI CTolvex::execute() {

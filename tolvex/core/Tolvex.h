@@ -27,6 +27,9 @@ public:
     virtual void loadCurrentFile() = 0;
     // The host started or stopped recording.
     virtual void setRunning(bool running) = 0;
+    // Shows the window again (also after the user closed it), in front of
+    // the others and active (edit).
+    virtual void bringToFront() = 0;
 };
 
 // Makes the main window at config; the forms layer installs it. Without a

@@ -42,6 +42,10 @@ public:
     }
     void loadCurrentFile() override { form.LoadConfiguration(form.currentFile); }
     void setRunning(bool running) override { form.SetRunning(running); }
+    void bringToFront() override {
+        form.view().raise();
+        form.FormActivate(); // as in open: also for a view that never becomes active
+    }
 };
 
 std::unique_ptr<MainWindow> makeMainWindow() {

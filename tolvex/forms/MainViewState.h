@@ -19,6 +19,10 @@ public:
 
     void show() override { visible_ = true; }
     void hide() override { visible_ = false; }
+    void raise() override {
+        visible_ = true;
+        ++raised_;
+    }
     void setCaption(const std::string& caption) override { caption_ = caption; }
     void setButtonEnabled(ToolButton button, bool enabled) override {
         buttons_[static_cast<std::size_t>(button)] = enabled;
@@ -65,6 +69,7 @@ public:
 
     const std::string& caption() const { return caption_; }
     bool visible() const { return visible_; }
+    int raised() const { return raised_; } // how often raise was asked
     int startPicture() const { return picture_; }
     int currentColumn() const { return currentColumn_; }
 
@@ -78,6 +83,7 @@ protected:
 
     std::string caption_ = "MainFrm";
     bool visible_ = false;
+    int raised_ = 0;
     std::array<bool, 6> buttons_{true, false, true, true, true, true};
     std::array<bool, 3> timers_{false, false, false}; // the form starts its own
     int picture_ = 0;

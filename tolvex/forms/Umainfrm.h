@@ -22,6 +22,8 @@ struct MainView {
     virtual ~MainView() = default;
     virtual void show() = 0;
     virtual void hide() = 0;
+    // Shown (restored when minimized), in front of other windows and active.
+    virtual void raise() = 0;
     virtual void setCaption(const std::string& caption) = 0;
     virtual void setButtonEnabled(ToolButton button, bool enabled) = 0;
     virtual bool buttonEnabled(ToolButton button) const = 0;

@@ -293,6 +293,13 @@ void MainWindowView::hide() {
     window_->hide();
 }
 
+void MainWindowView::raise() {
+    show();
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->raise();
+    window_->activateWindow();
+}
+
 void MainWindowView::setCaption(const std::string& caption) {
     window_->setWindowTitle(toQt(caption));
 }

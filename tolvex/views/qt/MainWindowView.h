@@ -57,6 +57,7 @@ public:
 
     void show() override;
     void hide() override;
+    void raise() override;
     void setCaption(const std::string& caption) override;
     void setButtonEnabled(ToolButton button, bool enabled) override;
     bool buttonEnabled(ToolButton button) const override;

@@ -763,6 +763,15 @@ void MainWindowView::hide() {
     ShowWindow(window_, SW_HIDE);
 }
 
+void MainWindowView::raise() {
+    if (IsIconic(window_))
+        ShowWindow(window_, SW_RESTORE);
+    else
+        show();
+    BringWindowToTop(window_);
+    SetForegroundWindow(window_);
+}
+
 void MainWindowView::setCaption(const std::string& caption) {
     setWindowText(window_, caption);
 }
