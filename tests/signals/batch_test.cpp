@@ -184,13 +184,27 @@ TEST_P(Batch, EveryKindAndEdgeEqualsValueBitForBit) {
             }
 }
 
-// Long runs of sines, where the vector sine's uncertain samples turn up.
-TEST_P(Batch, LongSineRunsEqualTheScalarSine) {
+// Long runs of sines, and the arguments where the sine works hardest: every
+// sample next to a multiple of pi/2 (a quarter hertz sampled once a second),
+// and runs whose arguments cross from the vectorised reduction to the wide one
+// within one kernel call.
+TEST_P(Batch, LongAndHardSineRunsEqualValue) {
     const auto wide = sine(997.0f, -1e4f, 3.0f);
     const auto part = sum(list(sine(49.5f, -1.0f, 1.0f), level(1e-7f), sine(3.0f, 0.0f, 1e-3f)));
     for (std::uint64_t first : {0ull, 21600000ull, 864000000000ull}) {
         expectSameRun<float>(*wide, first, 400000, 216000.0, "wide sine");
         expectSameRun<float>(*part, first, 100000, 216000.0, "sum of sines");
+    }
+    const auto quarter = sine(0.25f, -1.0f, 1.0f);
+    for (std::uint64_t first : {0ull, 1ull << 20, 170000000ull, 1ull << 40}) {
+        expectSameRun<double>(*quarter, first, 5000, 1.0, "quarter hertz");
+        expectSameRun<float>(*quarter, first, 5000, 1.0, "quarter hertz");
+    }
+    // 2^28 = (1000 * 2) * pi * k / 216000 at k = 9228131220.3
+    const auto fast = sine(1000.0f, -5.0f, 5.0f);
+    for (std::uint64_t first : {9228131220ull - 300, 9228131220ull - 1000}) {
+        expectSameRun<double>(*fast, first, 1400, 216000.0, "across the wide reduction");
+        expectSameRun<float>(*fast, first, 1400, 216000.0, "across the wide reduction");
     }
 }
 
@@ -227,6 +241,32 @@ INSTANTIATE_TEST_SUITE_P(Kernels, Batch,
                                  return std::string("Portable");
                              }
                          });
+
+// The sine's bits over three million arguments (random bit patterns of every
+// magnitude with NaN and infinities, arguments below 10^9, and the formula's
+// arguments), folded into one hash: the value below is the Linux x86-64
+// build's, and every platform and compiler must give the same.
+TEST(SineBits, AreTheSameOnEveryPlatform) {
+    std::uint64_t hash = 1469598103934665603u;
+    std::uint64_t state = 88172645463325252u;
+    for (int i = 0; i < 3000000; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        double x = 0.0;
+        if (i % 3 == 0)
+            std::memcpy(&x, &state, sizeof x);
+        else if (i % 3 == 1)
+            x = static_cast<double>(state >> 11) * 0x1p-53 * 1e9;
+        else
+            x = kernels::sineFormOf(static_cast<float>(static_cast<double>(state >> 40) * 1e-3),
+                                    -1.0f, 1.0f)
+                    .omega *
+                (static_cast<double>(state >> 30) / 216000.0);
+        hash = (hash ^ bitsOf(kernels::sine(x))) * 1099511628211u;
+    }
+    EXPECT_EQ(hash, 0x7f1d86d83197f9eau);
+}
 
 TEST(NoiseJump, EqualsStepping) {
     std::uint32_t state = 0x12345678u;

@@ -27,12 +27,6 @@ kernels::Clock clockOf(const SampleRun& run, std::size_t offset) {
     return kernels::Clock{static_cast<double>(run.first + offset), run.frequency};
 }
 
-std::uint32_t floatBits(float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
 } // namespace
 
 SampleRun SampleRun::from(std::size_t offset) const {
@@ -70,15 +64,6 @@ void Signal::fillDoubles(const SampleRun& run, double* out, std::size_t n) const
         out[i] = value(run.time(i));
 }
 
-bool Signal::fillBounds(const SampleRun& run, double* lo, double*, std::size_t n) const {
-    fillDoubles(run, lo, n);
-    return true;
-}
-
-double Signal::sampleValue(const SampleRun& run, std::size_t i) const {
-    return value(run.time(i));
-}
-
 // ---- LevelSignal
 
 void LevelSignal::fillFloats(const SampleRun&, float* out, std::size_t n) const {
@@ -93,9 +78,15 @@ void LevelSignal::fillDoubles(const SampleRun&, double* out, std::size_t n) cons
 
 namespace {
 
-kernels::SineForm sineForm(const SineSignal& sine) {
-    constexpr double kPi = 3.141592653589793;
-    return {(widen(sine.freq) * 2.0) * kPi, widen(sine.MinLevel), widen(sine.MaxLevel)};
+template <class Out>
+void fillSine(const SineSignal& sine, const SampleRun& run, Out* out, std::size_t n,
+              void (*kernel)(Out*, std::size_t, const kernels::SineForm&, kernels::Clock)) {
+    const kernels::SineForm form = kernels::sineFormOf(sine.freq, sine.MinLevel, sine.MaxLevel);
+    for (std::size_t done = 0; done < n;) {
+        const std::size_t m = std::min(n - done, kernels::kChunk);
+        kernel(out + done, m, form, clockOf(run, done));
+        done += m;
+    }
 }
 
 } // namespace
@@ -105,41 +96,15 @@ void SineSignal::fillFloats(const SampleRun& run, float* out, std::size_t n) con
         Signal::fillFloats(run, out, n);
         return;
     }
-    // The vector sine, checked: a sample whose bounds round to two floats is
-    // computed again with the scalar sine.
-    const kernels::Table& kernels = kernels::active();
-    const kernels::SineForm form = sineForm(*this);
-    std::uint32_t uncertain[kernels::kChunk];
-    for (std::size_t done = 0; done < n;) {
-        const std::size_t m = std::min(n - done, kernels::kChunk);
-        const std::size_t count =
-            kernels.sineFloats(out + done, m, form, clockOf(run, done), uncertain);
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::size_t i = done + uncertain[j];
-            out[i] = roundToFloat(value(run.time(i)));
-        }
-        done += m;
-    }
+    fillSine(*this, run, out, n, kernels::active().sineFloats);
 }
 
-// Pulled samples are doubles: the scalar sine, whose every bit they keep (the
-// formula itself, called without dispatch, so that even a NaN keeps its sign).
 void SineSignal::fillDoubles(const SampleRun& run, double* out, std::size_t n) const {
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = SineSignal::value(run.time(i));
-}
-
-bool SineSignal::fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const {
-    if (!indicesExact(run, n))
-        return Signal::fillBounds(run, lo, hi, n);
-    const kernels::Table& kernels = kernels::active();
-    const kernels::SineForm form = sineForm(*this);
-    for (std::size_t done = 0; done < n;) {
-        const std::size_t m = std::min(n - done, kernels::kChunk);
-        kernels.sineBounds(lo + done, hi + done, m, form, clockOf(run, done));
-        done += m;
+    if (!indicesExact(run, n)) {
+        Signal::fillDoubles(run, out, n);
+        return;
     }
-    return false;
+    fillSine(*this, run, out, n, kernels::active().sineDoubles);
 }
 
 // ---- SawSignal
@@ -234,11 +199,6 @@ void NoiseSignal::fillDoubles(const SampleRun& run, double* out, std::size_t n) 
                                    run.drawStride);
 }
 
-double NoiseSignal::sampleValue(const SampleRun& run, std::size_t i) const {
-    std::uint32_t state = run.from(i).drawState;
-    return widen(valueFrom(state));
-}
-
 // ---- CompositeSignal
 
 std::uint32_t CompositeSignal::drawsPerSample() const {
@@ -248,48 +208,17 @@ std::uint32_t CompositeSignal::drawsPerSample() const {
     return draws;
 }
 
-double CompositeSignal::sampleValue(const SampleRun& run, std::size_t i) const {
-    float s = 0.0f;
-    SampleRun partRun = run;
-    for (const auto& part : parts) {
-        s = roundToFloat(part->sampleValue(partRun, i) + widen(s));
-        if (run.drawStride != 0)
-            partRun.drawState = kernels::jumpOf(part->drawsPerSample()).apply(partRun.drawState);
-    }
-    return widen(s);
-}
-
 void CompositeSignal::sumStep(const SampleRun& run, float* sum, std::size_t n) const {
     const kernels::Table& kernels = kernels::active();
-    Scratch& scratch = *scratch_;
+    double* part = scratch_->part;
     std::fill_n(sum, n, 0.0f);
-    // While every part is exact one sum runs; from a part given as bounds on, a
-    // second sum takes the upper bounds, until the two sums agree again (each
-    // addition rounds monotonically, so equal sums are the exact sum).
-    bool bounded = false;
     SampleRun partRun = run;
-    for (const auto& part : parts) {
-        if (part->fillBounds(partRun, scratch.lo, scratch.hi, n)) {
-            if (bounded)
-                kernels.accumulateBounds(sum, scratch.upper, scratch.lo, scratch.lo, n);
-            else
-                kernels.accumulate(sum, scratch.lo, n);
-        } else {
-            if (!bounded)
-                std::copy_n(sum, n, scratch.upper);
-            bounded = true;
-            kernels.accumulateBounds(sum, scratch.upper, scratch.lo, scratch.hi, n);
-        }
-        if (bounded)
-            bounded = std::memcmp(sum, scratch.upper, n * sizeof(float)) != 0;
+    for (const auto& p : parts) {
+        p->fillDoubles(partRun, part, n);
+        kernels.accumulate(sum, part, n);
         if (run.drawStride != 0)
-            partRun.drawState = kernels::jumpOf(part->drawsPerSample()).apply(partRun.drawState);
+            partRun.drawState = kernels::jumpOf(p->drawsPerSample()).apply(partRun.drawState);
     }
-    // Samples whose sums still differ are summed again one by one.
-    if (bounded)
-        for (std::size_t i = 0; i < n; ++i)
-            if (floatBits(sum[i]) != floatBits(scratch.upper[i]))
-                sum[i] = roundToFloat(sampleValue(run, i));
 }
 
 void CompositeSignal::fillFloats(const SampleRun& run, float* out, std::size_t n) const {

@@ -1,5 +1,7 @@
 #include "Utypes.h"
 
+#include "Kernels.h"
+
 #include "platform/inifile.h"
 #include "platform/numfmt.h"
 #include "platform/text.h"
@@ -20,8 +22,6 @@ float roundToFloat(double value) {
 }
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 double widen(float v) {
     return static_cast<double>(v);
@@ -91,9 +91,10 @@ bool SineSignal::edit() {
     return gEditors.sine != nullptr && gEditors.sine(*this);
 }
 
+// The kernels' own sine formula, so that a value and a vector sample are one
+// computation (NaN canonical).
 double SineSignal::value(double t) const {
-    const double arg = ((widen(freq) * 2.0) * kPi) * t;
-    return widen(MinLevel) + (0.5 * std::sin(arg) + 0.5) * (widen(MaxLevel) - widen(MinLevel));
+    return kernels::sineValue(kernels::sineFormOf(freq, MinLevel, MaxLevel), t);
 }
 
 std::string SineSignal::kindName() const {

@@ -61,12 +61,6 @@ public:
     // value sample by sample (right for a signal that draws no noise).
     virtual void fillFloats(const SampleRun& run, float* out, std::size_t n) const;
     virtual void fillDoubles(const SampleRun& run, double* out, std::size_t n) const;
-    // Bounds of the values: lo[i] <= value <= hi[i]. Answers true when lo holds
-    // the exact values (hi is then not written); a sine answers its vector
-    // bounds, and the composite that holds it settles them.
-    virtual bool fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const;
-    // The value of sample i of the run, drawing nothing.
-    virtual double sampleValue(const SampleRun& run, std::size_t i) const;
     // Generator draws one sample takes (20 for each noise part).
     virtual std::uint32_t drawsPerSample() const { return 0; }
     // The kind's fixed identifier ("Уровень", "Синус", ...).
@@ -107,7 +101,6 @@ public:
     double value(double t) const override;
     void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
     void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
-    bool fillBounds(const SampleRun& run, double* lo, double* hi, std::size_t n) const override;
     std::string kindName() const override;
     std::string description() const override;
     std::unique_ptr<Signal> clone() const override;
@@ -144,7 +137,6 @@ public:
     double value(double t) const override;
     void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
     void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
-    double sampleValue(const SampleRun& run, std::size_t i) const override;
     std::uint32_t drawsPerSample() const override { return 20; }
     // One value from twenty draws starting after `state`, which advances.
     float valueFrom(std::uint32_t& state) const;
@@ -171,7 +163,6 @@ public:
     double value(double t) const override;
     void fillFloats(const SampleRun& run, float* out, std::size_t n) const override;
     void fillDoubles(const SampleRun& run, double* out, std::size_t n) const override;
-    double sampleValue(const SampleRun& run, std::size_t i) const override;
     std::uint32_t drawsPerSample() const override;
     std::string kindName() const override;
     std::string description() const override;
@@ -192,9 +183,7 @@ private:
     void sumStep(const SampleRun& run, float* sum, std::size_t n) const;
 
     struct Scratch {
-        double lo[kStep];
-        double hi[kStep];
-        float upper[kStep];
+        double part[kStep];
         float sum[kStep];
     };
     std::unique_ptr<Scratch> scratch_;

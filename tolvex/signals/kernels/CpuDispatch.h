@@ -3,8 +3,6 @@
 // place that uses the compiler's processor checks.
 #pragma once
 
-#include <cstddef> // the C library's identification (__GLIBC__)
-
 // Kernels for AVX2 and AVX-512 exist on x86 (64 and 32 bits, Linux and
 // Windows alike) with GCC or Clang; elsewhere the portable ones only.
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -12,14 +10,6 @@
 #include <cpuid.h>
 #else
 #define TOLVEX_KERNELS_X86 0
-#endif
-
-// The vector sine of glibc's vector math library (libmvec), reached through
-// `#pragma omp declare simd` on sin. Elsewhere the kernels take the scalar sin.
-#if TOLVEX_KERNELS_X86 && defined(__GLIBC__)
-#define TOLVEX_VECTOR_SINE 1
-#else
-#define TOLVEX_VECTOR_SINE 0
 #endif
 
 namespace tolvex::kernels {

@@ -13,16 +13,7 @@
 #include <cstring>
 #include <type_traits>
 
-#if TOLVEX_VECTOR_SINE && defined(TOLVEX_OPENMP_SIMD)
-// glibc's vector sines (libmvec) for loops vectorised with `omp simd`.
-#pragma omp declare simd notinbranch
-extern "C" double sin(double) noexcept;
-#define TOLVEX_SIMD _Pragma("omp simd")
-#define TOLVEX_SIMD_OR_ANY _Pragma("omp simd reduction(|:any)")
-#else
-#define TOLVEX_SIMD
-#define TOLVEX_SIMD_OR_ANY
-#endif
+#include "Sine.h"
 
 namespace tolvex::kernels::TOLVEX_KERNEL_NS {
 namespace {
@@ -41,51 +32,69 @@ inline std::uint32_t canonicalBits(double v) {
     return (bits & ~nan) | (0x7FC00000u & nan);
 }
 
-// The vector sine's error is a few units in the last place; its result taken
-// 2^-48 below and above (relatively) brackets the scalar sine's.
-constexpr double kBelow = 1.0 - 0x1p-48;
-constexpr double kAbove = 1.0 + 0x1p-48;
+// The formula's value stored as Out: a float rounded from the double (NaN
+// canonical), a double as it is (NaN canonical: which NaN an operation passes on
+// depends on its operands' order, which vector code may swap).
+inline void store(float* out, double v) {
+    const std::uint32_t bits = canonicalBits(v);
+    std::memcpy(out, &bits, sizeof bits);
+}
 
-void sineBounds(double* lo, double* hi, std::size_t n, const SineForm& form, Clock clock) {
+inline void store(double* out, double v) {
+    *out = canonicalNaN(v);
+}
+
+// The branch-free sine in vectorised passes over the chunk (arguments,
+// reductions, polynomials, levels), each short enough for the processor to
+// overlap many samples; the samples whose argument needs the wide reduction
+// (late samples of fast sines, NaN, infinities) are then computed again one by
+// one with the same function's wide path. With finite levels the formula
+// gives no NaN, so only other levels take the NaN-canonical store.
+template <class Out> void sine(Out* out, std::size_t n, const SineForm& form, Clock clock) {
     const double omega = form.omega;
-    const double minLevel = form.minLevel;
-    const double maxLevel = form.maxLevel;
     const double first = clock.first;
     const double frequency = clock.frequency;
     const int count = static_cast<int>(n);
-    TOLVEX_SIMD
-    for (int i = 0; i < count; ++i) {
-        const double t = (first + static_cast<double>(i)) / frequency;
-        const double s = std::sin(omega * t);
-        const double a = minLevel + (0.5 * (s * kBelow) + 0.5) * (maxLevel - minLevel);
-        const double b = minLevel + (0.5 * (s * kAbove) + 0.5) * (maxLevel - minLevel);
-        lo[i] = a < b ? a : b;
-        hi[i] = a < b ? b : a;
+    if (count == 0)
+        return;
+    double x[kChunk];
+    double hi[kChunk];
+    double lo[kChunk];
+    std::uint64_t quadrant[kChunk];
+    for (int i = 0; i < count; ++i)
+        x[i] = omega * ((first + static_cast<double>(i)) / frequency);
+    // |x| never falls from one sample to the next (each rounding is monotone),
+    // and a NaN shows at one end of the run (0 / 0 first, infinity times 0
+    // last), so the ends tell whether any argument needs the wide path.
+    const std::uint64_t wide = atLeast(x[0], kFastLimit) | atLeast(x[count - 1], kFastLimit);
+    for (int i = 0; i < count; ++i)
+        reduce(x[i], hi[i], lo[i], quadrant[i]);
+    // The sines, then the levels, in a pass each (x is kept for the wide path).
+    double* sines = hi;
+    for (int i = 0; i < count; ++i)
+        sines[i] = fromQuadrant(hi[i], lo[i], quadrant[i]);
+    const double minLevel = form.minLevel;
+    const double span = form.maxLevel - form.minLevel;
+    if (atLeast(minLevel, kInfinity) == 0 && atLeast(form.maxLevel, kInfinity) == 0) {
+        for (int i = 0; i < count; ++i)
+            out[i] = static_cast<Out>(minLevel + (0.5 * sines[i] + 0.5) * span);
+    } else {
+        for (int i = 0; i < count; ++i)
+            store(out + i, sineLevel(form, sines[i]));
     }
+    if (wide == 0)
+        return;
+    for (int i = 0; i < count; ++i)
+        if (atLeast(x[i], kFastLimit) != 0)
+            store(out + i, sineLevel(form, wideSine(x[i])));
 }
 
-std::size_t sineFloats(float* out, std::size_t n, const SineForm& form, Clock clock,
-                       std::uint32_t* uncertain) {
-    double lo[kChunk];
-    double hi[kChunk];
-    sineBounds(lo, hi, n, form, clock);
-    std::uint32_t differs[kChunk];
-    std::uint32_t any = 0;
-    const int count = static_cast<int>(n);
-    TOLVEX_SIMD_OR_ANY
-    for (int i = 0; i < count; ++i) {
-        const std::uint32_t low = canonicalBits(lo[i]);
-        const std::uint32_t high = canonicalBits(hi[i]);
-        std::memcpy(out + i, &low, sizeof low);
-        differs[i] = low ^ high;
-        any |= low ^ high;
-    }
-    std::size_t found = 0;
-    if (any != 0)
-        for (int i = 0; i < count; ++i)
-            if (differs[i] != 0)
-                uncertain[found++] = static_cast<std::uint32_t>(i);
-    return found;
+void sineFloats(float* out, std::size_t n, const SineForm& form, Clock clock) {
+    sine(out, n, form, clock);
+}
+
+void sineDoubles(double* out, std::size_t n, const SineForm& form, Clock clock) {
+    sine(out, n, form, clock);
 }
 
 template <class Out> void saw(Out* out, std::size_t n, const SawForm& form, Clock clock) {
@@ -102,7 +111,6 @@ template <class Out> void saw(Out* out, std::size_t n, const SawForm& form, Cloc
     const double first = clock.first;
     const double frequency = clock.frequency;
     const int count = static_cast<int>(n);
-    TOLVEX_SIMD
     for (int i = 0; i < count; ++i) {
         const double t = (first + static_cast<double>(i)) / frequency;
         const double q = t / period;
@@ -188,21 +196,9 @@ void noiseDoubles(double* out, std::size_t n, const NoiseForm& form, std::uint32
 
 void accumulate(float* sum, const double* part, std::size_t n) {
     const int count = static_cast<int>(n);
-    TOLVEX_SIMD
     for (int i = 0; i < count; ++i) {
         const std::uint32_t bits = canonicalBits(part[i] + static_cast<double>(sum[i]));
         std::memcpy(sum + i, &bits, sizeof bits);
-    }
-}
-
-void accumulateBounds(float* sum, float* upper, const double* lo, const double* hi, std::size_t n) {
-    const int count = static_cast<int>(n);
-    TOLVEX_SIMD
-    for (int i = 0; i < count; ++i) {
-        const std::uint32_t low = canonicalBits(lo[i] + static_cast<double>(sum[i]));
-        const std::uint32_t high = canonicalBits(hi[i] + static_cast<double>(upper[i]));
-        std::memcpy(sum + i, &low, sizeof low);
-        std::memcpy(upper + i, &high, sizeof high);
     }
 }
 
@@ -213,14 +209,13 @@ const Table table = {
 #define TOLVEX_STR2(x) #x
 #define TOLVEX_STR(x) TOLVEX_STR2(x)
     TOLVEX_STR(TOLVEX_KERNEL_NS),
-    &sineBounds,
     &sineFloats,
+    &sineDoubles,
     &sawFloats,
     &sawDoubles,
     &noiseFloats,
     &noiseDoubles,
     &accumulate,
-    &accumulateBounds,
 };
 
 } // namespace tolvex::kernels::TOLVEX_KERNEL_NS

@@ -1,5 +1,7 @@
 #include "Kernels.h"
 
+#include "Sine.h"
+
 namespace tolvex::kernels {
 
 namespace portable {
@@ -13,6 +15,14 @@ namespace avx512 {
 extern const Table table;
 }
 #endif
+
+double sine(double x) {
+    return magnitude(x) < kFastLimit ? fastSine(x) : wideSine(x);
+}
+
+double sineValue(const SineForm& form, double t) {
+    return canonicalNaN(sineLevel(form, sine(form.omega * t)));
+}
 
 Jump jumpOf(std::uint64_t steps) {
     // Powers of the one-step map by squaring; its period divides 2^32.

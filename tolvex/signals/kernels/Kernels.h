@@ -1,7 +1,7 @@
 // Vector kernels of the signal kinds: runs of consecutive samples of one
 // formula, bit for bit what the single-sample formula gives. They know nothing
-// of signals; the signals layer chunks a run, fills in the few samples a
-// kernel leaves uncertain, and keeps the noise generator's state.
+// of signals; the signals layer chunks a run and keeps the noise generator's
+// state.
 #pragma once
 
 #include "CpuDispatch.h"
@@ -21,13 +21,25 @@ struct Clock {
     double frequency;
 };
 
-// MinLevel + (0.5 * sin(omega * t) + 0.5) * (MaxLevel - MinLevel), omega =
+// MinLevel + (0.5 * sine(omega * t) + 0.5) * (MaxLevel - MinLevel), omega =
 // (freq * 2) * pi; the levels are the signal's floats widened.
 struct SineForm {
     double omega;
     double minLevel;
     double maxLevel;
 };
+
+inline SineForm sineFormOf(float freq, float minLevel, float maxLevel) {
+    constexpr double kPi = 3.141592653589793;
+    return {(static_cast<double>(freq) * 2.0) * kPi, static_cast<double>(minLevel),
+            static_cast<double>(maxLevel)};
+}
+
+// The sine of the samples, the one every kernel computes: within 1 ULP of the
+// true sine of every double; NaN (the one quiet NaN) for NaN and infinities.
+double sine(double x);
+// The sine formula at t, NaN canonical: what the kernels give for one sample.
+double sineValue(const SineForm& form, double t);
 
 // MinLevel when trunc(t / Period) is odd, MaxLevel otherwise (and when
 // t / Period is not finite or at least 2^63 in magnitude).
@@ -58,14 +70,10 @@ Jump jumpOf(std::uint64_t steps);
 // One set of kernels for one instruction set. n is at most kChunk.
 struct Table {
     const char* name;
-    // lo[i] <= the formula at sample i <= hi[i], with the vector sine's s taken
-    // as s * (1 - 2^-48) and s * (1 + 2^-48).
-    void (*sineBounds)(double* lo, double* hi, std::size_t n, const SineForm& form, Clock clock);
-    // out[i] = the formula rounded to float where both bounds round to the same
-    // float; answers how many samples are uncertain and lists their indices in
-    // `uncertain` (out holds no value there).
-    std::size_t (*sineFloats)(float* out, std::size_t n, const SineForm& form, Clock clock,
-                              std::uint32_t* uncertain);
+    // The sine formula at samples 0 .. n - 1, as sineValue gives it (rounded
+    // to float, NaN canonical, for the floats).
+    void (*sineFloats)(float* out, std::size_t n, const SineForm& form, Clock clock);
+    void (*sineDoubles)(double* out, std::size_t n, const SineForm& form, Clock clock);
     void (*sawFloats)(float* out, std::size_t n, const SawForm& form, Clock clock);
     void (*sawDoubles)(double* out, std::size_t n, const SawForm& form, Clock clock);
     // Noise sample i takes the twenty draws after the state
@@ -76,9 +84,6 @@ struct Table {
                          std::uint32_t stride);
     // sum[i] = part[i] + sum[i], rounded to float (NaN canonical).
     void (*accumulate)(float* sum, const double* part, std::size_t n);
-    // The same for two sums at once: sum with lo, upper with hi.
-    void (*accumulateBounds)(float* sum, float* upper, const double* lo, const double* hi,
-                             std::size_t n);
 };
 
 // The kernels in use: the widest set this processor runs, unless another was
