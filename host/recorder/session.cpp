@@ -68,6 +68,10 @@ Session::~Session() {
         kept->channel->Release();
     kept_.clear();
     host_.reset();
+    // The run's own settings file goes with its folder: no later session
+    // must take it for one the user chose.
+    if (replacedIni_)
+        unsetenv("TOLVEX_INI");
 }
 
 void Session::prepareConfig() {
@@ -76,17 +80,25 @@ void Session::prepareConfig() {
     const QFileInfo info(QString::fromStdString(options_.config));
     if (!checkConfiguration(options_.config, configError_))
         return;
-    // The emulator loads the configuration its settings file names: a
-    // settings file of this run names the user's own file, so that what the
-    // emulator saves (when its window closes, or on Save) stays.
+    // The emulator loads the configuration its settings file names. A
+    // settings file the user chose (TOLVEX_INI) is told the file and kept, so
+    // that a configuration chosen later with Load is remembered there;
+    // otherwise a settings file of this run names it, and the user's own
+    // settings stay as they are.
+    const std::string named = QFile::encodeName(info.absoluteFilePath()).toStdString();
+    if (const char* chosen = std::getenv("TOLVEX_INI"); chosen != nullptr && *chosen != '\0') {
+        if (!platform::writeProfileString(chosen, "common", "CurCFGFile", named))
+            configError_ = std::string("cannot write ") + chosen;
+        return;
+    }
     configDir_ = std::make_unique<QTemporaryDir>();
     if (!configDir_->isValid()) {
         configError_ = "cannot make a temporary folder: " + configDir_->errorString().toStdString();
         return;
     }
     const std::string ini = configDir_->filePath("Tolvex.ini").toStdString();
-    platform::writeProfileString(ini, "common", "CurCFGFile",
-                                 QFile::encodeName(info.absoluteFilePath()).toStdString());
+    platform::writeProfileString(ini, "common", "CurCFGFile", named);
+    replacedIni_ = true; // given back when the session ends
     setenv("TOLVEX_INI", ini.c_str(), 1);
 }
 

@@ -117,6 +117,7 @@ private:
 
     SessionOptions options_;
     std::unique_ptr<QTemporaryDir> configDir_;
+    bool replacedIni_ = false; // TOLVEX_INI names configDir_'s settings file
     std::string configError_;
     bool interrupted_ = false;
     std::unique_ptr<host::Host> host_;

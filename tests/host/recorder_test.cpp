@@ -8,6 +8,7 @@
 #include "session.h"
 
 #include "platform/com.h"
+#include "platform/inifile.h"
 #include "platform/text.h"
 #include "platform/ticks.h"
 
@@ -609,6 +610,22 @@ TEST(RecorderWindow, ListsTheChannelsAndStartsAndStopsTheModules) {
     EXPECT_EQ(t->rowCount(), 1);
     w.closeModules();
     EXPECT_EQ(s.host().modules()[0]->stage(), host::Stage::Destroyed);
+}
+
+// With a settings file of the user's choosing, --config names its file
+// there and leaves TOLVEX_INI alone: a later Load is remembered in it.
+TEST(RecorderSession, AChosenSettingsFileIsToldTheConfigurationAndKept) {
+    QTemporaryDir dir;
+    const QString config = dir.filePath("demo.res");
+    ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
+    const std::string ini = dir.filePath("Tolvex.ini").toStdString();
+    Env chosen("TOLVEX_INI", ini.c_str());
+    recorder::SessionOptions o = options(dir, {});
+    o.config = config.toStdString();
+    recorder::Session s(o);
+    EXPECT_EQ(std::string(std::getenv("TOLVEX_INI")), ini);
+    EXPECT_EQ(platform::readProfileString(ini, "common", "CurCFGFile", ""),
+              QFileInfo(config).absoluteFilePath().toStdString());
 }
 
 TEST(RecorderWindow, ModuleWindowsGoBesideTheRecordersNotUnderIt) {

@@ -29,6 +29,15 @@
 #define EXT ".so"
 #endif
 
+/* GetKovaComponentVersion is stdcall: decorated on 32-bit Windows, where the
+ * host looks it up with the underscore and the argument bytes; 64-bit Windows
+ * has one calling convention and no decorations. */
+#ifdef _WIN64
+#define KOVA_EXPORT "GetKovaComponentVersion"
+#else
+#define KOVA_EXPORT "_GetKovaComponentVersion@8"
+#endif
+
 #if defined(__i386__)
 #define STD __attribute__((stdcall))
 #define MEASURED 1
@@ -246,7 +255,7 @@ static void check_export_table(HMODULE module, const char* label, const char* co
                                int allowed_count, const char* const* prefixes, int prefix_count) {
     const unsigned char* base = (const unsigned char*)module;
     const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
-    const IMAGE_NT_HEADERS32* nt = (const IMAGE_NT_HEADERS32*)(base + dos->e_lfanew);
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY* dir =
         &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     const IMAGE_EXPORT_DIRECTORY* exports;
@@ -842,23 +851,29 @@ static void run_brantic(const char* folder, const char* scratch) {
     {
         static const char* const names[] = {"GetPluginType",     "GetPluginDescription",
                                             "CreatePluginClass", "DestroyPluginClass",
-                                            "GetPluginInfo",     "_GetKovaComponentVersion@8"};
+                                            "GetPluginInfo",     KOVA_EXPORT};
         static const char* const members[] = {"_ZN8CBrantic", "_ZNK8CBrantic", "_ZTV8CBrantic",
                                               "_ZTI8CBrantic", "_ZTS8CBrantic"};
         check_export_table((HMODULE)lib, "Brantic.dll", names, 6, members, 5);
     }
     {
         uintptr_t args[2] = {(uintptr_t)&word, 0xDEADBEEFu};
-        void* fn = symbol(lib, "_GetKovaComponentVersion@8");
-        check(fn != NULL, "Brantic: no _GetKovaComponentVersion@8");
+        void* fn = symbol(lib, KOVA_EXPORT);
+        check(fn != NULL, "Brantic: no " KOVA_EXPORT);
         if (fn != NULL)
-            check((int32_t)call("_GetKovaComponentVersion@8", fn, 2, args, 8) == 0,
+            check((int32_t)call(KOVA_EXPORT, fn, 2, args, 8) == 0,
                   "Brantic: GetKovaComponentVersion result");
         check(word == 0x10000002u, "Brantic: version word %08X", word);
     }
+#ifdef _WIN64
+    check(symbol(lib, "_GetKovaComponentVersion@8") == NULL &&
+              symbol(lib, "GetKovaComponentVersion@8") == NULL,
+          "Brantic exports a decorated form of GetKovaComponentVersion");
+#else
     check(symbol(lib, "GetKovaComponentVersion") == NULL &&
               symbol(lib, "GetKovaComponentVersion@8") == NULL,
           "Brantic exports another form of GetKovaComponentVersion");
+#endif
 #else
     (void)word;
 #endif

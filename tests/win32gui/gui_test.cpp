@@ -7,6 +7,7 @@
 
 #include "Editors.h"
 #include "Tolvex.h"
+#include "Uchanedit.h"
 #include "Umainfrm.h"
 #include "platform/text.h"
 
@@ -204,6 +205,35 @@ TEST_F(Win32Gui, AddOpensTheChannelDialogAndEscapeCancelsIt) {
     EXPECT_TRUE(host_.ops.empty()); // not even the change lock
     EXPECT_EQ(view_->rowCount(), 2);
     EXPECT_EQ(view_->cell(1, 1), "");
+}
+
+// A dialog's form makes its window hidden long before it shows it: neither
+// that nor closing the dialog may leave the hidden window active; the owner
+// is active again as soon as the dialog is gone, while the form still lives.
+TEST_F(Win32Gui, TheMainWindowIsActiveAgainWhenADialogCloses) {
+    addChannel("Chan1");
+    SetActiveWindow(view_->window());
+    pumpFor(50);
+    ASSERT_EQ(GetActiveWindow(), view_->window());
+    TChanEditFrm form;
+    pumpFor(50);
+    EXPECT_EQ(GetActiveWindow(), view_->window()) << "the hidden dialog took the activation";
+    HWND seen = nullptr, activeInside = nullptr;
+    Script script({[&] {
+        seen = findWindow(L"#32770", "Свойства: "_w);
+        if (seen == nullptr)
+            return false;
+        activeInside = GetActiveWindow();
+        postKey(GetDlgItem(seen, kNameEdit), VK_ESCAPE);
+        return true;
+    }});
+    EXPECT_FALSE(form.EditChannel(*plugin_->channels[0]));
+    pumpFor(50);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(activeInside, seen);
+    EXPECT_TRUE(IsWindowEnabled(view_->window()));
+    EXPECT_FALSE(IsWindowVisible(seen));
+    EXPECT_EQ(GetActiveWindow(), view_->window());
 }
 
 TEST_F(Win32Gui, EnterConfirmsTheChannelDialogAndTheChannelReachesGridAndHost) {

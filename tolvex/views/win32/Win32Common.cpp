@@ -195,7 +195,10 @@ ModalDialog::~ModalDialog() {
 INT_PTR CALLBACK ModalDialog::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
-        return TRUE;
+        // No focus yet: the dialog is made hidden, long before it is shown,
+        // and focusing it now would make it the active window. runModal
+        // focuses the first control when it shows the dialog.
+        return FALSE;
     }
     auto* self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     if (self == nullptr)
@@ -239,7 +242,12 @@ bool ModalDialog::runModal() {
     result_ = false;
     outer_ = gInnermost;
     gInnermost = this;
+    // The window to reactivate afterwards: the one active now, unless that is
+    // this dialog itself (then its owner, the main window or the calling
+    // dialog).
     HWND before = GetActiveWindow();
+    if (before == nullptr || before == window_ || IsChild(window_, before))
+        before = GetWindow(window_, GW_OWNER);
     ThreadWindows others{window_, {}};
     EnumThreadWindows(GetCurrentThreadId(), &disableOne, reinterpret_cast<LPARAM>(&others));
 
