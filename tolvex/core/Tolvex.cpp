@@ -324,21 +324,28 @@ void CTolvex::rebuildHostChannels() {
     }
 }
 
+// The virtual channel a request asks for: the asking object's channel name,
+// the last channel of that name winning (as the host binds them).
+const CVirtualChannel* CTolvex::askedChannel(IUnknown* asking) const {
+    void* out = nullptr;
+    if (asking->QueryInterface(IID_IRecorderChannel, &out) != S_OK || out == nullptr)
+        return nullptr;
+    auto* channel = static_cast<IRecorderChannel*>(out);
+    const char* askedName = channel->getname();
+    const std::string name = askedName != nullptr ? askedName : "";
+    channel->Release();
+
+    const CVirtualChannel* found = nullptr;
+    for (const auto& candidate : channels)
+        if (candidate->name == name)
+            found = candidate.get();
+    return found;
+}
+
 bool CTolvex::serveDataRequest(const DataRequest& request) {
     if (request.asking == nullptr)
         return false;
-    void* out = nullptr;
-    if (request.asking->QueryInterface(IID_IRecorderChannel, &out) != S_OK || out == nullptr)
-        return false;
-    auto* asking = static_cast<IRecorderChannel*>(out);
-    const char* askedName = asking->getname();
-    const std::string name = askedName != nullptr ? askedName : "";
-    asking->Release();
-
-    const CVirtualChannel* found = nullptr;
-    for (const auto& channel : channels)
-        if (channel->name == name)
-            found = channel.get();
+    const CVirtualChannel* found = askedChannel(request.asking);
     if (found == nullptr)
         return false;
     if (request.count <= 0)
@@ -355,18 +362,7 @@ bool CTolvex::serveRangeRequest(DataRangeRequest& request) {
         return false;
     if (request.floats != nullptr && request.doubles != nullptr)
         return false;
-    void* out = nullptr;
-    if (request.asking->QueryInterface(IID_IRecorderChannel, &out) != S_OK || out == nullptr)
-        return false;
-    auto* asking = static_cast<IRecorderChannel*>(out);
-    const char* askedName = asking->getname();
-    const std::string name = askedName != nullptr ? askedName : "";
-    asking->Release();
-
-    const CVirtualChannel* found = nullptr;
-    for (const auto& channel : channels)
-        if (channel->name == name)
-            found = channel.get();
+    const CVirtualChannel* found = askedChannel(request.asking);
     if (found == nullptr)
         return false;
     const double frequency = static_cast<double>(found->frequency);

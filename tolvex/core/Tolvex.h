@@ -90,6 +90,7 @@ public:
 private:
     void rebuildHostChannels();
     void releaseHostChannels();
+    const CVirtualChannel* askedChannel(IUnknown* asking) const;
     bool serveDataRequest(const DataRequest& request);
     bool serveRangeRequest(DataRangeRequest& request);
     // Writes one message to the host's log naming the channels that skipped
