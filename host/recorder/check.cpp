@@ -3,6 +3,7 @@
 #include "platform/inifile.h"
 #include "platform/numfmt.h"
 #include "platform/text.h"
+#include "platform/wholefile.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,8 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace recorder {
@@ -111,14 +110,22 @@ struct Checker {
         const std::string text = ini.ReadString(section, key, kAbsent);
         if (text == kAbsent)
             return fallback;
-        const std::int32_t low = ini.ReadInteger(section, key, INT32_MIN);
-        const std::int32_t high = ini.ReadInteger(section, key, INT32_MAX);
-        if (low != high) { // each read fell back: no whole number
+        std::int32_t value = 0;
+        switch (platform::parseProfileInteger(text, value)) {
+        case platform::IntegerRead::Ok:
+            return value;
+        case platform::IntegerRead::OutOfRange:
             add(section, std::string(key) + "=" + u8(text) +
-                             " is no whole number: the emulator takes " + std::to_string(fallback));
+                             " is outside what a whole number of the file holds (-2147483648 to "
+                             "2147483647): the emulator takes " +
+                             std::to_string(fallback));
             return fallback;
+        case platform::IntegerRead::NoNumber:
+            break;
         }
-        return low;
+        add(section, std::string(key) + "=" + u8(text) +
+                         " is no whole number: the emulator takes " + std::to_string(fallback));
+        return fallback;
     }
 
     // The signal whose kind is `kind` (as read), its parameters in `section`.
@@ -187,11 +194,8 @@ struct Checker {
 };
 
 // What is not code page 1251 text: a UTF-8 file (as Linux editors write), a
-// byte order mark, a byte the code page leaves undefined.
+// byte the code page leaves undefined.
 void checkText(const std::string& bytes, ConfigurationCheck& out) {
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
-        out.findings.push_back("the file starts with a UTF-8 byte order mark: the emulator reads "
-                               "those 3 bytes as text of its first line");
     bool nonAscii = false;
     if (validUtf8(bytes, nonAscii) && nonAscii) {
         // The first line with such text, as meant and as the emulator reads it.
@@ -228,21 +232,49 @@ void checkText(const std::string& bytes, ConfigurationCheck& out) {
 
 } // namespace
 
-bool checkEmulatorConfiguration(const std::string& path, ConfigurationCheck& out,
-                                std::string& error) {
-    out = {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": " + std::strerror(errno);
+bool loadableConfiguration(const std::string& path, std::string& bytes, std::string& error) {
+    // Opened without waiting: a FIFO in its place is refused, never waited on.
+    std::string why;
+    if (platform::readWholeFile(path, bytes, why) != platform::ReadOutcome::Ok) {
+        error = path + ": " + why;
         return false;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const TIniFile ini(path);
+    // The emulator refuses what follows with a message and loads nothing.
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) {
+        error = path + " is empty";
+        return false;
+    }
+    if (const platform::IniTextCheck text = platform::checkIniText(bytes); !text.ok()) {
+        error = path + " is not an INI text: " + platform::describeIniFault(text);
+        return false;
+    }
+    const TIniFile ini(path, bytes);
     const std::string countText = ini.ReadString("common", "Count", kAbsent);
     if (countText == kAbsent) {
         error = path + " is not an emulator configuration (it has no [common] Count)";
         return false;
     }
+    std::int32_t count = 0;
+    const platform::IntegerRead parsed = platform::parseProfileInteger(countText, count);
+    if (parsed == platform::IntegerRead::NoNumber) {
+        error = path + ": [common] Count=" + u8(countText) + " is no whole number";
+        return false;
+    }
+    if (parsed == platform::IntegerRead::OutOfRange || count < 0) {
+        error = path + ": [common] Count=" + u8(countText) +
+                " is outside the channels a file can hold (0 to 2147483647)";
+        return false;
+    }
+    return true;
+}
+
+bool checkEmulatorConfiguration(const std::string& path, ConfigurationCheck& out,
+                                std::string& error) {
+    out = {};
+    std::string bytes;
+    if (!loadableConfiguration(path, bytes, error))
+        return false;
+    const TIniFile ini(path, bytes);
     checkText(bytes, out);
     Checker check{ini, out};
     const std::int32_t count = check.whole("common", "Count", 0);

@@ -27,8 +27,15 @@ inline constexpr double kDialogFrequencyMax = 216000;
 // this no run keeps to its clock.
 inline constexpr double kMaxSamplesPerSecond = 5e8;
 
-// False (and `error` set, one line) when the file cannot be read or is no
-// emulator configuration (it has no [common] Count).
+// The file's bytes when the emulator would load it. False, with `error` (one
+// line naming the file), for what the emulator refuses to load with a
+// message: a file that cannot be read or is not a regular file (never waited
+// on), an empty file, one that is not an INI text, one without [common]
+// Count or with a Count outside 0 to 2147483647.
+bool loadableConfiguration(const std::string& path, std::string& bytes, std::string& error);
+
+// False (and `error` set, one line) when the emulator would refuse the file
+// (loadableConfiguration).
 bool checkEmulatorConfiguration(const std::string& path, ConfigurationCheck& check,
                                 std::string& error);
 // Why the recorder cannot keep the configuration's rate; "" when it can.

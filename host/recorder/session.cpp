@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "check.h"
+
 #include "platform/inifile.h"
 #include "platform/ticks.h"
 #include "platform/wholefile.h"
@@ -103,22 +105,9 @@ void Session::prepareConfig() {
 }
 
 bool checkConfiguration(const std::string& path, std::string& error) {
-    // Opened without waiting: a FIFO in its place is refused, never waited on.
-    std::string text;
-    std::string why;
-    if (platform::readWholeFile(path, text, why) != platform::ReadOutcome::Ok) {
-        error = path + ": " + why;
-        return false;
-    }
-    const std::string missing = "\x01";
-    const std::string count = platform::readProfileString(path, "common", "Count", missing);
-    char* end = nullptr;
-    const long n = std::strtol(count.c_str(), &end, 10);
-    if (count == missing || end == count.c_str() || *end != '\0' || n < 0) {
-        error = path + " is not an emulator configuration (it has no [common] Count)";
-        return false;
-    }
-    return true;
+    // What the emulator would refuse to load is refused here, in its words.
+    std::string bytes;
+    return loadableConfiguration(path, bytes, error);
 }
 
 bool checkWritableFolder(const std::string& path, std::string& error) {

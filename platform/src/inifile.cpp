@@ -272,6 +272,104 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
 
 } // namespace
 
+IniTextCheck checkIniText(std::string_view data) {
+    IniTextCheck check;
+    if (data.substr(0, 3) == "\xEF\xBB\xBF") {
+        check.fault = IniTextCheck::Fault::ByteOrderMark;
+        check.line = 1;
+        return check;
+    }
+    bool sectionSeen = false;
+    std::size_t pos = 0;
+    for (std::size_t line = 1; pos < data.size(); ++line) {
+        std::size_t end = pos;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        const std::string_view text = data.substr(pos, end - pos);
+        const bool unended = end == data.size();
+        if (end < data.size())
+            end += data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n' ? 2 : 1;
+        pos = end;
+        auto fail = [&](IniTextCheck::Fault fault) {
+            check.fault = fault;
+            check.line = line;
+            return check;
+        };
+        if (text.find('\0') != std::string_view::npos)
+            return fail(IniTextCheck::Fault::NulByte);
+        const std::string_view t = trim(text);
+        if (t.empty() || t.front() == ';' || t.front() == '#')
+            continue;
+        std::string_view name;
+        if (sectionOf(t, name)) {
+            sectionSeen = true;
+            continue;
+        }
+        if (!sectionSeen)
+            return fail(IniTextCheck::Fault::BeforeSection);
+        // Other lines are kept and passed over, as the profile functions do;
+        // only a last one without its line break tells a file cut short.
+        std::string_view key;
+        std::string_view value;
+        if (unended && !keyOf(t, key, value))
+            return fail(IniTextCheck::Fault::CutShort);
+    }
+    return check;
+}
+
+std::string describeIniFault(const IniTextCheck& check) {
+    const std::string line = "line " + std::to_string(check.line);
+    switch (check.fault) {
+    case IniTextCheck::Fault::None:
+        break;
+    case IniTextCheck::Fault::NulByte:
+        return line + " holds a NUL byte (a binary file)";
+    case IniTextCheck::Fault::ByteOrderMark:
+        return "it starts with a UTF-8 byte order mark";
+    case IniTextCheck::Fault::BeforeSection:
+        return line + " comes before any [section]";
+    case IniTextCheck::Fault::CutShort:
+        return line + ", the last, ends without a line break inside a line: the file is cut short";
+    }
+    return {};
+}
+
+IntegerRead parseProfileInteger(std::string_view t, std::int32_t& value) {
+    bool negative = false;
+    if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
+        negative = t.front() == '-';
+        t.remove_prefix(1);
+    }
+    int base = 10;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        t.remove_prefix(2);
+    }
+    if (t.empty() || t.front() == '+' || t.front() == '-')
+        return IntegerRead::NoNumber;
+    std::uint64_t magnitude = 0;
+    const auto res = std::from_chars(t.data(), t.data() + t.size(), magnitude, base);
+    if (res.ptr != t.data() + t.size() || res.ec == std::errc::invalid_argument)
+        return IntegerRead::NoNumber;
+    if (res.ec != std::errc()) // more digits than 64 bits hold
+        return IntegerRead::OutOfRange;
+    if (base == 16) {
+        // Hexadecimal spells the 32-bit pattern: 0xFFFFFFFF is -1.
+        if (magnitude > 0xFFFFFFFFull)
+            return IntegerRead::OutOfRange;
+        auto bits = static_cast<std::uint32_t>(magnitude);
+        if (negative)
+            bits = 0u - bits;
+        value = static_cast<std::int32_t>(bits);
+        return IntegerRead::Ok;
+    }
+    if (magnitude > (negative ? 2147483648ull : 2147483647ull))
+        return IntegerRead::OutOfRange;
+    value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                     : static_cast<std::int32_t>(magnitude);
+    return IntegerRead::Ok;
+}
+
 std::string readProfileString(const std::string& file, std::string_view section,
                               std::string_view key, std::string_view fallback) {
     try {
@@ -314,6 +412,9 @@ bool writeProfileStrings(const std::string& file, const std::vector<ProfileEntry
             std::string data;
             if (sys::readFile(file, data, why) == sys::ReadResult::Failed) {
                 why = "it cannot be read: " + why; // never replace a file we could not read
+            } else if (const IniTextCheck check = checkIniText(data); !check.ok()) {
+                // Whatever the file holds, it is the user's: never add to it.
+                why = "it is not an INI text: " + describeIniFault(check);
             } else {
                 IniDocument doc(std::move(data));
                 for (const ProfileEntry& e : entries)
@@ -340,13 +441,18 @@ std::string profileFilePath(const std::string& fileName, const std::string& prog
 
 TIniFile::TIniFile(std::string fileName) : file_(std::move(fileName)) {}
 
+TIniFile::TIniFile(std::string fileName, std::string content)
+    : file_(std::move(fileName)), content_(std::move(content)) {}
+
 TIniFile::~TIniFile() = default;
 
 const IniDocument& TIniFile::document() const {
     if (!cache_) {
         std::string data;
         std::string why;
-        if (sys::readFile(file_, data, why) != sys::ReadResult::Ok)
+        if (content_)
+            data = *content_;
+        else if (sys::readFile(file_, data, why) != sys::ReadResult::Ok)
             data.clear();
         cache_ = std::make_unique<IniDocument>(std::move(data));
         for (const ProfileEntry& e : pending_)
@@ -364,6 +470,7 @@ void TIniFile::UpdateFile() {
     entries.swap(pending_);
     updating_ = false;
     cache_.reset(); // read the file as written from here on
+    content_.reset();
     std::string reason;
     if (!entries.empty() && !writeProfileStrings(file_, entries, &reason))
         throw IniWriteError(file_, reason);
@@ -374,6 +481,7 @@ void TIniFile::put(std::string_view section, std::string_view key, std::string_v
         throw IniWriteError(file_, "a section, key or value does not fit on one INI line");
     if (!updating_) {
         cache_.reset();
+        content_.reset();
         std::string reason;
         if (!writeProfileString(file_, section, key, value, &reason))
             throw IniWriteError(file_, reason);
@@ -382,6 +490,10 @@ void TIniFile::put(std::string_view section, std::string_view key, std::string_v
     pending_.push_back({std::string(section), std::string(key), std::string(value)});
     if (cache_)
         cache_->set(section, key, value);
+}
+
+std::string TIniFile::Text() const {
+    return document().text();
 }
 
 bool TIniFile::SectionExists(std::string_view section) const {
@@ -400,41 +512,9 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 }
 std::int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
                                    std::int32_t fallback) const {
-    const std::string text = ReadString(section, key, "");
-    std::string_view t = text;
-    bool negative = false;
-    if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
-        negative = t.front() == '-';
-        t.remove_prefix(1);
-    }
-    int base = 10;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-        base = 16;
-        t.remove_prefix(2);
-    }
-    if (t.empty() || t.front() == '+' || t.front() == '-')
-        return fallback;
-    std::uint64_t magnitude = 0;
-    const auto res = std::from_chars(t.data(), t.data() + t.size(), magnitude, base);
-    if (res.ec != std::errc() || res.ptr != t.data() + t.size())
-        return fallback;
-    if (base == 16) {
-        // Hexadecimal spells the 32-bit pattern: 0xFFFFFFFF is -1.
-        if (magnitude > 0xFFFFFFFFull)
-            return fallback;
-        auto bits = static_cast<std::uint32_t>(magnitude);
-        if (negative)
-            bits = 0u - bits;
-        return static_cast<std::int32_t>(bits);
-    }
-    if (negative) {
-        if (magnitude > 2147483648ull)
-            return fallback;
-        return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
-    }
-    if (magnitude > 2147483647ull)
-        return fallback;
-    return static_cast<std::int32_t>(magnitude);
+    std::int32_t value = 0;
+    return parseProfileInteger(ReadString(section, key, ""), value) == IntegerRead::Ok ? value
+                                                                                       : fallback;
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {

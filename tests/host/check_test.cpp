@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -110,6 +111,36 @@ TEST(RecorderCheck, EachBrokenFileIsToldForWhatTheEmulatorWouldMakeOfIt) {
         for (const host::HostChannel* ch : s.host().channels())
             names.push_back(host::utf8(ch->name().c_str()));
         EXPECT_EQ(names, (std::vector<std::string>{"A", "Chan1", "Chan2"}));
+    }
+}
+
+// What the emulator refuses to load is refused by the check, not passed as a
+// file of no channels; a FIFO is refused without waiting on it.
+TEST(RecorderCheck, WhatTheEmulatorRefusesToLoadIsRefused) {
+    QTemporaryDir dir;
+    const std::string fifo = dir.filePath("pipe.res").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {writeFile(dir, "empty.res", ""), "empty.res is empty"},
+        {writeFile(dir, "text.res", "not a configuration\n"),
+         "text.res is not an INI text: line 1 comes before any [section]"},
+        {writeFile(dir, "cut.res", "[common]\nCount=1\n[Chan"),
+         "cut.res is not an INI text: line 3, the last, ends without a line break"},
+        {writeFile(dir, "minus.res", "[common]\nCount=-1\n"),
+         "minus.res: [common] Count=-1 is outside the channels a file can hold (0 to "
+         "2147483647)"},
+        {writeFile(dir, "over.res", "[common]\nCount=2147483648\n"),
+         "over.res: [common] Count=2147483648 is outside"},
+        {writeFile(dir, "word.res", "[common]\nCount=two\n"),
+         "word.res: [common] Count=two is no whole number"},
+        {fifo, "pipe.res: it is not a regular file"},
+        {dir.path().toStdString(), "it is a folder, not a file"},
+    };
+    for (const auto& [path, told] : cases) {
+        recorder::ConfigurationCheck c;
+        std::string error;
+        EXPECT_FALSE(recorder::checkEmulatorConfiguration(path, c, error)) << path;
+        EXPECT_NE(error.find(told), std::string::npos) << error;
     }
 }
 

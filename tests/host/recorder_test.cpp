@@ -258,7 +258,7 @@ TEST(RecorderProgram, WhatCannotHappenIsRefusedWithAReasonAndAStatus) {
     };
     const std::vector<Case> cases = {
         {{"--config", dir.filePath("missing.res")}, 1, "No such file or directory"},
-        {{"--config", file}, 1, "is not an emulator configuration"},
+        {{"--config", file}, 1, "file is not an INI text: line 1 comes before any [section]"},
         {{"--config", fifo}, 1, "pipe.res: it is not a regular file"},
         {{"--config", dir.path()}, 1, "it is a folder, not a file"},
         {{"--dir", file + "/rec"}, 1, "Not a directory"},

@@ -257,9 +257,53 @@ TEST_F(Ini, OddBytesReadSafely) {
     EXPECT_EQ(readProfileString(file_, "d", "k", ""), "7");
     EXPECT_EQ(readProfileString(file_, std::string(1, '\0') + "x", "k", "none"), "none");
     EXPECT_EQ(readProfileString(file_, "e", "k", "").size(), 2047u);
-    ASSERT_TRUE(writeProfileString(file_, "d", "new", "8"));
-    EXPECT_EQ(readProfileString(file_, "d", "new", ""), "8");
-    EXPECT_EQ(readProfileString(file_, "b", "k", ""), "2");
+    // Not an INI text (it starts before any section and holds a NUL): never
+    // written to.
+    std::string why;
+    EXPECT_FALSE(writeProfileString(file_, "d", "new", "8", &why));
+    EXPECT_EQ(why, "it is not an INI text: line 1 comes before any [section]");
+    EXPECT_EQ(content(), bytes);
+}
+
+// What is no INI text is told by its first fault; odd lines inside sections
+// are passed over as reads pass over them.
+TEST(IniText, TheFirstFaultIsToldByItsLine) {
+    using platform::IniTextCheck;
+    using namespace std::string_literals;
+    auto fault = [](std::string_view text) {
+        const IniTextCheck c = platform::checkIniText(text);
+        return std::make_pair(c.fault, c.line);
+    };
+    using F = IniTextCheck::Fault;
+    EXPECT_EQ(fault(""), std::make_pair(F::None, std::size_t{0}));
+    EXPECT_EQ(fault("; note\r\n# other\r\n\r\n[a]\r\njunk\r\nk=v"),
+              std::make_pair(F::None, std::size_t{0}));
+    EXPECT_EQ(fault("[a]\nk=v\n[b"), std::make_pair(F::CutShort, std::size_t{3}));
+    EXPECT_EQ(fault("[a]\rk=v\rjunk"), std::make_pair(F::CutShort, std::size_t{3}));
+    EXPECT_EQ(fault("[a]\nk=v\njunk\n"), std::make_pair(F::None, std::size_t{0}));
+    EXPECT_EQ(fault("\n k=v\n[a]\n"), std::make_pair(F::BeforeSection, std::size_t{2}));
+    EXPECT_EQ(fault("[a]\nk=\0v\n"s), std::make_pair(F::NulByte, std::size_t{2}));
+    EXPECT_EQ(fault("\xEF\xBB\xBF[a]\n"), std::make_pair(F::ByteOrderMark, std::size_t{1}));
+}
+
+TEST(IniText, IntegersTellANumberOutOfRangeFromNoNumber) {
+    using platform::IntegerRead;
+    auto read = [](std::string_view text) {
+        std::int32_t value = 12345;
+        const IntegerRead r = platform::parseProfileInteger(text, value);
+        return std::make_pair(r, value);
+    };
+    EXPECT_EQ(read("2147483647"), std::make_pair(IntegerRead::Ok, INT32_MAX));
+    EXPECT_EQ(read("-2147483648"), std::make_pair(IntegerRead::Ok, INT32_MIN));
+    EXPECT_EQ(read("0xFFFFFFFF"), std::make_pair(IntegerRead::Ok, -1));
+    EXPECT_EQ(read("2147483648").first, IntegerRead::OutOfRange);
+    EXPECT_EQ(read("-2147483649").first, IntegerRead::OutOfRange);
+    EXPECT_EQ(read("0x100000000").first, IntegerRead::OutOfRange);
+    EXPECT_EQ(read("123456789012345678901234567890").first, IntegerRead::OutOfRange);
+    EXPECT_EQ(read("12a"), std::make_pair(IntegerRead::NoNumber, 12345));
+    EXPECT_EQ(read("").first, IntegerRead::NoNumber);
+    EXPECT_EQ(read("--1").first, IntegerRead::NoNumber);
+    EXPECT_EQ(read("0x").first, IntegerRead::NoNumber);
 }
 
 TEST_F(Ini, AnUpdateReachesTheFileOnceWithAllItsKeysOrNotAtAll) {

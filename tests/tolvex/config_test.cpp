@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -215,14 +217,128 @@ TEST_F(Loading, KindNameInAnotherCodePageGivesALevel) {
     EXPECT_EQ(level->Level, 3.0f);
 }
 
-TEST_F(Loading, MissingFileReadsAsEmptyAndNamesItInTheSettings) {
-    const std::string file = path("missing.res");
-    tolvex::mainForm(*plugin)->LoadConfiguration(file);
+// What cannot be a configuration loads nothing and says so, in a box and in
+// the host's log; the file stays as it was, also when the window closes.
+TEST_F(Loading, AFileThatCannotBeReadIsToldAndLeftAsItWas) {
+    const std::string folder = path("folder.res");
+    std::filesystem::create_directory(folder);
+    const std::string fifo = path("pipe.res");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string file;
+        std::optional<std::string> bytes; // nothing: made above, or missing
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {path("missing.res"), std::nullopt, "файл не найден"_w},
+        {folder, std::nullopt, "это папка, а не файл"_w},
+        {fifo, std::nullopt, "это не обычный файл"_w},
+        {path("empty.res"), "", "файл пуст"_w},
+        {path("blank.res"), " \r\n\t\n", "файл пуст"_w},
+        {path("binary.res"),
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0\0\0[common]\nCount=1\n",
+                     27),
+         "это не INI-файл: строка 1 содержит нулевой байт (двоичный файл)"_w},
+        {path("text.res"), "Count=1\nName=A\n",
+         "это не INI-файл: строка 1 стоит перед первым [разделом]"_w},
+        {path("bom.res"), "\xEF\xBB\xBF[common]\r\nCount=1\r\n",
+         "это не INI-файл: файл начинается с метки порядка байтов UTF-8"_w},
+        {path("cut.res"), "[common]\r\nCount=2\r\n[Chan0]\r\nFs=10\r\nNa",
+         "это не INI-файл: строка 5, последняя, оборвана: файл обрезан"_w},
+        {path("other.res"), "[window]\nx=1\n", "в разделе [common] нет ключа Count"_w},
+        {path("word.res"), "[common]\nCount=many\n", "Count=many не целое число"_w},
+        {path("minus.res"), "[common]\nCount=-1\n",
+         "Count=-1 вне допустимого диапазона (от 0 до 2147483647)"_w},
+        {path("over.res"), "[common]\nCount=2147483648\n",
+         "Count=2147483648 вне допустимого диапазона (от 0 до 2147483647)"_w},
+        {path("hex.res"), "[common]\nCount=0xFFFFFFFF\n",
+         "Count=0xFFFFFFFF вне допустимого диапазона (от 0 до 2147483647)"_w},
+    };
+    tolvex::TMainFrm& frm = *tolvex::mainForm(*plugin);
+    for (const Case& c : cases) {
+        if (c.bytes)
+            write(c.file, *c.bytes);
+        boxes.clear();
+        const std::size_t before = tolvexMessages(host).size();
+        frm.currentFile = c.file;
+        frm.LoadConfiguration(c.file);
+        const std::string told =
+            std::string("Конфигурация не загружена: "_w) + c.file + "\n" + c.reason;
+        EXPECT_TRUE(plugin->channels.empty()) << c.file;
+        ASSERT_EQ(boxes.size(), 1u) << c.file;
+        EXPECT_EQ(boxes[0].text, told);
+        EXPECT_EQ(boxes[0].caption, "Error!");
+        const auto logged = tolvexMessages(host);
+        ASSERT_EQ(logged.size(), before + 1) << c.file;
+        EXPECT_EQ(logged.back().text, platform::cp1251ToUtf16(told));
+        EXPECT_EQ(logged.back().kind, 7);
+        EXPECT_EQ(tolvex::config::readCurrentFile(), c.file); // as for any load
+
+        frm.FormClose(); // nothing loaded: nothing is saved over it
+        EXPECT_EQ(boxes.size(), 1u) << c.file;
+        if (c.bytes)
+            EXPECT_EQ(read(c.file), *c.bytes) << c.file;
+        else if (c.file != folder && c.file != fifo)
+            EXPECT_FALSE(std::filesystem::exists(c.file));
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // A channel added after the refusal is saved at close: the user's own
+    // work; into a file that is no INI text it is refused, and the file stays.
+    const std::string cut = path("cut.res");
+    frm.currentFile = cut;
+    frm.LoadConfiguration(cut);
+    addChannel("New", 10.0f);
+    boxes.clear();
+    frm.FormClose();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(
+        boxes[0].text.rfind("Unable to write to " + cut + "\nit is not an INI text: line 5", 0), 0u)
+        << boxes[0].text;
+    EXPECT_EQ(read(cut), *cases[8].bytes);
+    const std::string missing = path("missing.res");
+    frm.currentFile = missing;
+    frm.FormClose();
+    EXPECT_NE(read(missing).find("Name=New"), std::string::npos);
+}
+
+// An empty name is no configuration chosen yet: nothing to load, nothing told.
+TEST_F(Loading, NoFileNamedLoadsNothingAndTellsNothing) {
+    tolvex::mainForm(*plugin)->LoadConfiguration("");
     EXPECT_TRUE(plugin->channels.empty());
     EXPECT_TRUE(boxes.empty());
-    EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(tolvex::config::readCurrentFile(), file);
-    EXPECT_EQ(gView->rowCount(), 2);
+    EXPECT_TRUE(tolvexMessages(host).empty());
+}
+
+// A settings file that is not an INI text is never written to: a load and a
+// save each say so, and the configurations themselves load and save.
+TEST_F(Loading, ASettingsFileThatIsNoIniTextIsToldAndNeverAppendedTo) {
+    const std::string settings = path("Tolvex.ini");
+    const std::string garbage("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\r", 17);
+    write(settings, garbage);
+    const std::string file = path("good.res");
+    write(file, "[common]\nCount=1\n[Chan0]\nName=A\n");
+    tolvex::mainForm(*plugin)->LoadConfiguration(file);
+    ASSERT_EQ(plugin->channels.size(), 1u);
+    const std::string told = "Unable to write to " + settings +
+                             "\nit is not an INI text: line 1 comes before any [section]";
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, told);
+    const auto logged = tolvexMessages(host);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].text, platform::cp1251ToUtf16(told));
+    EXPECT_EQ(logged[0].kind, 7);
+    EXPECT_EQ(read(settings), garbage);
+
+    boxes.clear();
+    const std::string saved = path("saved.res");
+    tolvex::mainForm(*plugin)->SaveConfiguration(saved);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, told);
+    EXPECT_EQ(read(settings), garbage);
+    EXPECT_NE(read(saved).find("Name=A"), std::string::npos);
 }
 
 TEST_F(Loading, RefusedLockShowsItsMessageAndReadsNothing) {
@@ -255,10 +371,6 @@ TEST_F(Loading, ChannelsAlreadyInTheListKeepTheirSignals) {
 
 TEST_F(Loading, HostileCountsAreBoundedAndReportedOnce) {
     const std::string file = path("count.res");
-    write(file, "[common]\nCount=-7\n");
-    tolvex::mainForm(*plugin)->LoadConfiguration(file);
-    EXPECT_TRUE(plugin->channels.empty());
-    EXPECT_TRUE(boxes.empty());
     host.options().recordCalls = false;
     write(file, "[common]\nCount=2000000000\n");
     tolvex::mainForm(*plugin)->LoadConfiguration(file);

@@ -253,22 +253,32 @@ void CTolvex::reportSkipped() {
         text += std::string("«"_w) + channel->name + std::string("» "_w) +
                 std::to_string(channel->skippedSinceStart());
     }
-    if (text.empty() || recorder == nullptr)
+    if (text.empty())
         return;
     // Data were lost: an error, once per run.
-    text =
-        std::string("Генерация отстала от часов более чем на 2 с, пропущено отсчётов: "_w) + text;
+    log(std::string("Генерация отстала от часов более чем на 2 с, пропущено отсчётов: "_w) + text,
+        kLogFailure);
+}
+
+void CTolvex::log(const std::string& text, std::int32_t kind) const {
+    if (recorder == nullptr)
+        return;
     VARIANT value;
     platform::VariantInit(&value);
-    if (recorder->getproperty(RECORDER_PROP_LOG, &value) == S_OK && value.vt == VT_UNKNOWN &&
-        value.punkVal != nullptr) {
-        void* found = nullptr;
-        if (value.punkVal->QueryInterface(IID_IRecorderLog, &found) == S_OK && found != nullptr) {
-            auto* log = static_cast<IRecorderLog*>(found);
-            const platform::OleString message = platform::oleFrom1251(text);
-            log->addmessage(OLESTR("Tolvex"), message.c_str(), 7);
-            log->Release();
+    try {
+        if (recorder->getproperty(RECORDER_PROP_LOG, &value) == S_OK && value.vt == VT_UNKNOWN &&
+            value.punkVal != nullptr) {
+            void* found = nullptr;
+            if (value.punkVal->QueryInterface(IID_IRecorderLog, &found) == S_OK &&
+                found != nullptr) {
+                auto* hostLog = static_cast<IRecorderLog*>(found);
+                const platform::OleString message = platform::oleFrom1251(text);
+                hostLog->addmessage(OLESTR("Tolvex"), message.c_str(), kind);
+                hostLog->Release();
+            }
         }
+    } catch (...) {
+        // A host that fails while taking a message loses only the message.
     }
     platform::VariantClear(&value);
 }

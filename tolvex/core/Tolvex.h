@@ -79,6 +79,11 @@ public:
     static constexpr std::uint64_t kStepBudgetMs = 100; // a third of the 300 ms period
     static constexpr std::uint64_t kStepChunk = 8192;
 
+    // Writes `text` (1251) to the host's message log with `kind` (7 for a
+    // failure); nothing when the host offers no log. Never throws.
+    void log(const std::string& text, std::int32_t kind) const;
+    static constexpr std::int32_t kLogFailure = 7;
+
     IRecorder* recorder = nullptr;
     std::vector<std::unique_ptr<CVirtualChannel>> channels; // display order
     bool running = false;

@@ -52,13 +52,24 @@ template <class Change> void whileLocked(CTolvex* plugin, Change&& change) {
     unlockChanges(plugin);
 }
 
-// Settings and configuration writes report their failure in a box and stop.
-template <class Write> bool reportingWriteErrors(Write&& write) {
+// Trouble with a load: in the host's log and in a box.
+void reportLoadTrouble(CTolvex* plugin, const std::string& text) {
+    if (plugin != nullptr)
+        plugin->log(text, CTolvex::kLogFailure);
+    ui::showError(text);
+}
+
+// Settings and configuration writes report their failure in a box and stop;
+// during a load also in the host's log.
+template <class Write> bool reportingWriteErrors(Write&& write, CTolvex* loading = nullptr) {
     try {
         write();
         return true;
     } catch (const platform::IniWriteError& error) {
-        ui::showError(error.what());
+        if (loading != nullptr)
+            reportLoadTrouble(loading, error.what());
+        else
+            ui::showError(error.what());
         return false;
     }
 }
@@ -121,17 +132,20 @@ void TMainFrm::LoadConfiguration(const std::string& fileName) {
     CTolvex* plugin = currentPlugin();
     // A settings file that cannot be written is reported; the configuration
     // itself is still read.
-    reportingWriteErrors([&] { config::writeCurrentFile(fileName); });
+    reportingWriteErrors([&] { config::writeCurrentFile(fileName); }, plugin);
     if (!lockChanges(plugin)) {
         ui::showError("Конфигурация не загружена!"_w);
         return;
     }
-    std::vector<std::string> cuts;
-    whileLocked(plugin, [&] { cuts = config::readConfiguration(*plugin, fileName); });
+    config::LoadOutcome outcome;
+    whileLocked(plugin, [&] { outcome = config::readConfiguration(*plugin, fileName); });
+    refusedFile_ = outcome.refused.empty() ? std::string() : fileName;
     FillGrid();
     UpdateCaption();
-    if (!cuts.empty())
-        ui::showError(config::cutsMessage(cuts));
+    if (!outcome.refused.empty())
+        reportLoadTrouble(plugin, outcome.refused);
+    if (!outcome.cuts.empty())
+        reportLoadTrouble(plugin, config::cutsMessage(outcome.cuts));
 }
 
 void TMainFrm::SaveConfiguration(const std::string& fileName) {
@@ -275,7 +289,12 @@ void TMainFrm::SpeedButton4Click() {
 }
 
 void TMainFrm::FormClose() {
-    SaveConfiguration(currentFile);
+    // A file the load refused is left as it is while there is nothing to
+    // save over it: an empty list would replace what the user may still mend.
+    const CTolvex* plugin = currentPlugin();
+    const bool nothingLoaded = plugin == nullptr || plugin->channels.empty();
+    if (!(nothingLoaded && !refusedFile_.empty() && refusedFile_ == currentFile))
+        SaveConfiguration(currentFile);
     view_->hide();
 }
 

@@ -99,6 +99,7 @@ public:
 
 private:
     std::unique_ptr<MainView> view_;
+    std::string refusedFile_; // the file the last load refused, if it did
 };
 
 // Add from template: the template dialog and the creation of its channels;
