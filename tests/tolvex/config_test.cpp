@@ -277,10 +277,11 @@ TEST_F(Loading, AFileThatCannotBeReadIsToldAndLeftAsItWas) {
 
         frm.FormClose(); // nothing loaded: nothing is saved over it
         EXPECT_EQ(boxes.size(), 1u) << c.file;
-        if (c.bytes)
+        if (c.bytes) {
             EXPECT_EQ(read(c.file), *c.bytes) << c.file;
-        else if (c.file != folder && c.file != fifo)
+        } else if (c.file != folder && c.file != fifo) {
             EXPECT_FALSE(std::filesystem::exists(c.file));
+        }
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
