@@ -1,17 +1,19 @@
-// Any byte sequence as a configuration file: loaded, bound, generated from,
-// pulled from and saved again, without a crash, a hang or undefined behaviour.
+// Any byte sequence as a configuration file: loaded from memory through the
+// loader's own parse path, bound, generated from, pulled from, written to a
+// text and loaded again, without a crash, a hang or undefined behaviour. A
+// refused text adds no channel; a saved list loads back whole.
 #include "Config.h"
 #include "Editors.h"
 #include "Tolvex.h"
-#include "Umainfrm.h"
 #include "Views.h"
 
 #include "host/host.h"
+#include "platform/inifile.h"
 #include "platform/ticks.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,19 +25,42 @@ struct World {
     host::Host host;
     host::LoadedModule module{host, "Tolvex"};
     tolvex::CTolvex* plugin = nullptr;
-    std::string input;
-    std::string output;
 };
 
 World* gWorld = nullptr;
 
+void clearChannels(tolvex::CTolvex& plugin) {
+    // In one change of the host's channel set, as the window's Load does.
+    plugin.recorder->lockchanges(&plugin, 0);
+    while (!plugin.channels.empty())
+        tolvex::DeleteChannel(static_cast<std::int32_t>(plugin.channels.size() - 1));
+    plugin.recorder->unlockchanges(&plugin, 0);
+    // The host's answer to the change: the plug-in lets the removed host
+    // channels go now, not at the next input (a run frees what it made).
+    plugin.notify(PN_UPDATECHANNELS, 0);
+}
+
+// One load inside the host's change lock, as the window does it.
+tolvex::config::LoadOutcome load(World& w, const std::string& name, std::string text) {
+    IRecorder* host = w.module.recorder();
+    host->lockchanges(w.plugin, 0);
+    tolvex::config::LoadOutcome outcome =
+        tolvex::config::loadConfigurationText(*w.plugin, name, std::move(text));
+    host->unlockchanges(w.plugin, 0);
+    return outcome;
+}
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "fuzz_config: %s\n", what);
+    std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Every INI write is synced to disk; memory-backed files keep runs fast.
-    struct stat shm {};
-    const std::string base = ::stat("/dev/shm", &shm) == 0 ? "/dev/shm" : "/tmp";
-    const std::string dir = base + "/fuzz_config_" + std::to_string(::getpid());
+    // Nothing is written to a file; a settings file of the run's own all the
+    // same, so that a stray write never reaches the user's.
+    const std::string dir = "/tmp/fuzz_config_" + std::to_string(::getpid());
     ::mkdir(dir.c_str(), 0700);
     ::setenv("TOLVEX_INI", (dir + "/Tolvex.ini").c_str(), 1);
     tolvex::ui::setMessageBoxHandler(
@@ -44,8 +69,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gWorld = new World();
     gWorld->host.options().recordCalls = false;
     gWorld->host.options().keepSamples = false;
-    gWorld->input = dir + "/input.res";
-    gWorld->output = dir + "/output.res";
     tolvex::installEditors();
     gWorld->plugin = new tolvex::CTolvex();
     tolvex::setCurrentPlugin(gWorld->plugin);
@@ -56,45 +79,59 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     World& w = *gWorld;
-    {
-        std::ofstream out(w.input, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
-    tolvex::TMainFrm& frm = *tolvex::mainForm(*w.plugin);
-    frm.currentFile = w.input;
-    frm.LoadConfiguration(w.input);
-
-    // Binding compares every channel with every host channel; long lists are
-    // only loaded.
-    if (w.plugin->channels.size() > 256) {
-        while (!w.plugin->channels.empty())
-            tolvex::DeleteChannel(static_cast<std::int32_t>(w.plugin->channels.size() - 1));
+    tolvex::CTolvex& plugin = *w.plugin;
+    const tolvex::config::LoadOutcome outcome =
+        load(w, "input.res", std::string(reinterpret_cast<const char*>(data), size));
+    if (!outcome.refused.empty()) {
+        if (!plugin.channels.empty())
+            fail("a refused configuration added channels");
         return 0;
     }
-    w.plugin->notify(PN_UPDATECHANNELS, 0);
-    w.plugin->notify(PN_RCSTART, 0);
+
+    // Binding compares every channel with every host channel, and each
+    // channel generates a timer period's samples; longer lists are only
+    // loaded (their channels take the same paths).
+    if (plugin.channels.size() > 8) {
+        clearChannels(plugin);
+        return 0;
+    }
+    plugin.notify(PN_UPDATECHANNELS, 0);
+    plugin.notify(PN_RCSTART, 0);
     platform::advanceTestTicks(300);
-    frm.Timer1Timer();
-    w.plugin->notify(PN_RCSTOP, 0);
+    plugin.GenerateStep();
+    plugin.notify(PN_RCSTOP, 0);
 
     std::vector<double> buffer(8);
-    for (const auto& channel : w.plugin->channels) {
+    for (const auto& channel : plugin.channels) {
         if (channel->hostChannel == nullptr)
             continue;
         DataRequest request{};
         request.asking = channel->hostChannel;
         request.count = static_cast<std::int32_t>(buffer.size());
         request.buffer = buffer.data();
-        w.plugin->notify(PN_GETDATA, reinterpret_cast<NotifyParam>(&request));
+        plugin.notify(PN_GETDATA, reinterpret_cast<NotifyParam>(&request));
     }
 
-    // Each key written is an atomic rewrite of the file, so saving thousands
-    // of channels takes long; small lists make the round trip.
-    if (w.plugin->channels.size() <= 32) {
-        ::unlink(w.output.c_str());
-        frm.SaveConfiguration(w.output);
+    // What a save writes loads back: every channel, with its name.
+    std::string saved;
+    try {
+        saved = tolvex::config::configurationText(plugin);
+    } catch (const platform::IniWriteError&) {
+        clearChannels(plugin); // the window reports it; nothing to compare
+        return 0;
     }
-    while (!w.plugin->channels.empty())
-        tolvex::DeleteChannel(static_cast<std::int32_t>(w.plugin->channels.size() - 1));
+    std::vector<std::string> names;
+    for (const auto& channel : plugin.channels)
+        names.push_back(channel->name);
+    clearChannels(plugin);
+    const tolvex::config::LoadOutcome again = load(w, "output.res", std::move(saved));
+    if (!again.refused.empty())
+        fail("a saved configuration is refused");
+    if (plugin.channels.size() != names.size())
+        fail("a saved configuration loads another number of channels");
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (plugin.channels[i]->name != names[i])
+            fail("a saved channel loads with another name");
+    clearChannels(plugin);
     return 0;
 }
