@@ -591,7 +591,9 @@ protected:
     }
     void serveOnOwnClock() {
         orvane::EndpointLimits limits;
-        limits.clock = [this] { return orvane::GateClock::time_point(ticks.load()); };
+        limits.clock = [this] {
+            return orvane::GateClock::time_point(std::chrono::nanoseconds(ticks.load()));
+        };
         serve(limits);
     }
     void pass(std::chrono::milliseconds ms) { ticks += std::chrono::nanoseconds(ms).count(); }

@@ -971,17 +971,18 @@ TEST(RecorderProgram, CommandFloodEndsPromptlyOnSigterm) {
         t.join();
     const double flooded =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
-    const int folders =
-        QDir(dir.filePath("rec")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
-    std::printf("command flood: %ld answers in 3 s, %ld starts and stops carried out, %d recording "
-                "folders; resident memory %ld KiB before, %ld KiB after; SIGTERM to exit %lld ms\n",
-                answered.load(), carried.load(), folders, before, after,
-                static_cast<long long>(took.count()));
+    const long folders = static_cast<long>(
+        QDir(dir.filePath("rec")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    std::printf(
+        "command flood: %ld answers in 3 s, %ld starts and stops carried out, %ld recording "
+        "folders; resident memory %ld KiB before, %ld KiB after; SIGTERM to exit %lld ms\n",
+        answered.load(), carried.load(), folders, before, after,
+        static_cast<long long>(took.count()));
     ASSERT_TRUE(ended) << "the recorder did not end after SIGTERM";
     EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
     EXPECT_LT(took, std::chrono::seconds(5));
     // Four changes at once and four a second; a folder needs a start.
-    EXPECT_LE(carried, 4 + 4 * std::ceil(flooded));
+    EXPECT_LE(static_cast<double>(carried), 4 + 4 * std::ceil(flooded));
     EXPECT_LE(folders, carried + 1);
     EXPECT_GE(folders, 1);
     EXPECT_LT(after - before, 32 * 1024);
