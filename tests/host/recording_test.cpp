@@ -2,6 +2,7 @@
 // read back.
 #include "analysis.h"
 #include "recording.h"
+#include "wavfile.h"
 
 #include "host/host.h"
 #include "platform/wholefile.h"
@@ -15,10 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <memory>
 
 using recorder::Recording;
@@ -94,7 +97,111 @@ private:
     std::unique_ptr<recorder::ByteFile> file_;
 };
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint64_t little(const std::string& bytes, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+    return v;
+}
+
 } // namespace
+
+// The channel file's header, byte by byte: extensible float format with its
+// extension, the room for RF64's sizes, the sample count and the peak.
+TEST(WavFile, HeaderDeclaresExtensibleFloatItsCountAndPeakAndReadsBackBitForBit) {
+    QTemporaryDir dir;
+    host::Host host;
+    host::HostChannel* c = host.addChannel("Alpha", 48000.4);
+    Recording rec(dir.path().toStdString(), "wav");
+    ASSERT_TRUE(rec.open(host.channels()));
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> first = {0.5f, -0.0f, 1e-40f, -7.25f, 3.0f};
+    const std::vector<float> second = {std::numeric_limits<float>::max(), -inf,
+                                       std::bit_cast<float>(0x7fc00123u), 2.0f};
+    rec.write(*c, first.data(), 5);
+    const std::string path = rec.folder() + "/00-Alpha.wav";
+    std::string h = fileBytes(path);
+    ASSERT_EQ(h.size(), 140u + 20);
+    EXPECT_EQ(h.substr(0, 4), "RIFF");
+    EXPECT_EQ(little(h, 4, 4), h.size() - 8);
+    EXPECT_EQ(h.substr(8, 8), std::string("WAVEJUNK"));
+    EXPECT_EQ(little(h, 16, 4), 28u);
+    EXPECT_EQ(h.substr(48, 4), "fmt ");
+    EXPECT_EQ(little(h, 52, 4), 40u);
+    EXPECT_EQ(little(h, 56, 2), 0xFFFEu); // WAVE_FORMAT_EXTENSIBLE
+    EXPECT_EQ(little(h, 58, 2), 1u);
+    EXPECT_EQ(little(h, 60, 4), 48000u);
+    EXPECT_EQ(little(h, 64, 4), 192000u);
+    EXPECT_EQ(little(h, 68, 2), 4u);
+    EXPECT_EQ(little(h, 70, 2), 32u);
+    EXPECT_EQ(little(h, 72, 2), 22u); // cbSize: the extension follows
+    EXPECT_EQ(little(h, 74, 2), 32u);
+    EXPECT_EQ(h.substr(80, 16), std::string("\x03\0\0\0\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71", 16));
+    EXPECT_EQ(h.substr(96, 4), "fact");
+    EXPECT_EQ(little(h, 104, 4), 5u);
+    EXPECT_EQ(h.substr(108, 4), "PEAK");
+    EXPECT_EQ(little(h, 112, 4), 16u);
+    EXPECT_EQ(little(h, 116, 4), 1u);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 124, 4))), 7.25f);
+    EXPECT_EQ(little(h, 128, 4), 3u); // where the peak is
+    EXPECT_EQ(h.substr(132, 4), "data");
+    EXPECT_EQ(little(h, 136, 4), 20u);
+
+    rec.write(*c, second.data(), 4);
+    h = fileBytes(path);
+    EXPECT_EQ(little(h, 4, 4), h.size() - 8);
+    EXPECT_EQ(little(h, 104, 4), 9u);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 124, 4))), inf);
+    EXPECT_EQ(little(h, 128, 4), 6u);
+    EXPECT_EQ(little(h, 136, 4), 36u);
+    rec.close(Recording::End::Complete);
+    EXPECT_EQ(fileBytes(path), h); // the header followed every block
+
+    std::vector<float> got;
+    std::uint32_t rate = 0;
+    std::string error;
+    ASSERT_TRUE(recorder::readWavSamples(path, got, &rate, error)) << error;
+    EXPECT_EQ(rate, 48000u);
+    std::vector<float> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    ASSERT_EQ(got.size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(all[i])) << i;
+}
+
+// A cut brings the peak down to what stays, also when it lies in a block
+// before the last one.
+TEST(WavFile, ACutKeepsThePeakOfWhatStays) {
+    QTemporaryDir dir;
+    std::string error;
+    auto file = recorder::openByteFile(dir.filePath("cut.wav").toStdString(), error);
+    ASSERT_NE(file, nullptr) << error;
+    recorder::WavWriter wav(*file, 10);
+    ASSERT_TRUE(wav.begin());
+    const std::vector<float> a = {1, -2}, b = {9, 3}, c = {0.5f, -20};
+    ASSERT_TRUE(wav.append(a.data(), 2));
+    ASSERT_TRUE(wav.append(b.data(), 2));
+    ASSERT_TRUE(wav.append(c.data(), 2));
+    EXPECT_EQ(wav.peak(), 20.0f);
+    ASSERT_TRUE(wav.cut(5));
+    EXPECT_EQ(wav.peak(), 9.0f);
+    ASSERT_TRUE(wav.cut(2));
+    EXPECT_EQ(wav.peak(), 2.0f);
+    const std::string h = fileBytes(dir.filePath("cut.wav").toStdString());
+    ASSERT_EQ(h.size(), 148u);
+    EXPECT_EQ(little(h, 104, 4), 2u);
+    EXPECT_EQ(little(h, 128, 4), 1u);
+    EXPECT_EQ(little(h, 136, 4), 8u);
+    std::vector<float> got;
+    ASSERT_TRUE(
+        recorder::readWavSamples(dir.filePath("cut.wav").toStdString(), got, nullptr, error));
+    EXPECT_EQ(got, a);
+}
 
 TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     QTemporaryDir dir;
@@ -310,6 +417,19 @@ TEST(Recording, PastFourGiBTheFileTurnsRF64AndKeepsItsCount) {
     ASSERT_TRUE(recorder::readWavInfo(path, info, error)) << error;
     EXPECT_TRUE(info.rf64);
     EXPECT_EQ(info.frames, total);
+    // RF64's sizes in the chunk kept for them, the 32-bit ones at -1.
+    std::ifstream in(path, std::ios::binary);
+    std::string h(140, '\0');
+    in.read(h.data(), 140);
+    EXPECT_EQ(h.substr(0, 4), "RF64");
+    EXPECT_EQ(little(h, 4, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(h.substr(12, 4), "ds64");
+    EXPECT_EQ(little(h, 20, 8), 132 + total * 4);
+    EXPECT_EQ(little(h, 28, 8), total * 4);
+    EXPECT_EQ(little(h, 36, 8), total);
+    EXPECT_EQ(little(h, 104, 4), total); // still fits in 32 bits
+    EXPECT_EQ(little(h, 136, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 124, 4))), 9.0f);
     std::vector<float> end;
     ASSERT_TRUE(recorder::readWavSamples(path, end, nullptr, error, total - 4));
     EXPECT_EQ(end, (std::vector<float>{0, 7, 8, 9}));
