@@ -55,33 +55,27 @@ WavWriter::Header WavWriter::header(std::uint32_t rate, std::uint64_t frames, fl
         put(p + 44, 0, 4);
     }
     tag(p + 48, "fmt ");
-    put(p + 52, 40, 4);
-    put(p + 56, 0xFFFE, 2); // WAVE_FORMAT_EXTENSIBLE
-    put(p + 58, 1, 2);      // one channel
+    put(p + 52, 18, 4);
+    put(p + 56, 3, 2); // WAVE_FORMAT_IEEE_FLOAT
+    put(p + 58, 1, 2); // one channel
     put(p + 60, rate, 4);
     put(p + 64, static_cast<std::uint64_t>(rate) * 4, 4); // bytes a second
     put(p + 68, 4, 2);                                    // bytes a frame
     put(p + 70, 32, 2);                                   // bits a sample
-    put(p + 72, 22, 2);                                   // extension's size
-    put(p + 74, 32, 2);                                   // valid bits
-    put(p + 76, 4, 4);                                    // front centre
-    // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT: 00000003-0000-0010-8000-00aa00389b71
-    static const unsigned char kFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                             0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
-    std::memcpy(p + 80, kFloat, 16);
-    tag(p + 96, "fact");
-    put(p + 100, 4, 4);
-    put(p + 104, std::min<std::uint64_t>(frames, UINT32_MAX), 4);
-    tag(p + 108, "PEAK");
-    put(p + 112, 16, 4);
-    put(p + 116, 1, 4); // version
-    put(p + 120, time, 4);
+    put(p + 72, 0, 2);                                    // cbSize: no extension
+    tag(p + 74, "fact");
+    put(p + 78, 4, 4);
+    put(p + 82, std::min<std::uint64_t>(frames, UINT32_MAX), 4);
+    tag(p + 86, "PEAK");
+    put(p + 90, 16, 4);
+    put(p + 94, 1, 4); // version
+    put(p + 98, time, 4);
     std::uint32_t bits = 0;
     std::memcpy(&bits, &peak, 4);
-    put(p + 124, bits, 4);
-    put(p + 128, std::min<std::uint64_t>(peakAt, UINT32_MAX), 4);
-    tag(p + 132, "data");
-    put(p + 136, big ? UINT32_MAX : data, 4);
+    put(p + 102, bits, 4);
+    put(p + 106, std::min<std::uint64_t>(peakAt, UINT32_MAX), 4);
+    tag(p + 110, "data");
+    put(p + 114, big ? UINT32_MAX : data, 4);
     return h;
 }
 

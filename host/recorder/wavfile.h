@@ -2,14 +2,17 @@
 //
 //   RIFF <size> WAVE            (RF64 -1 WAVE past 4 GiB)
 //   JUNK 28 <zeros>             (ds64 28 <RIFF, data and sample counts> past 4 GiB)
-//   fmt  40 WAVE_FORMAT_EXTENSIBLE, IEEE float subtype, cbSize 22
+//   fmt  18 WAVE_FORMAT_IEEE_FLOAT, cbSize 0
 //   fact 4  <samples>
 //   PEAK 16 <version 1, time, peak value, its sample>
 //   data <size> <samples>
 //
-// The header is rewritten whole (one write of its 140 bytes) after every
+// The header is rewritten whole (one write of its 118 bytes) after every
 // block, so that a file cut short by a crash or a kill is readable and
-// declares exactly the samples it holds.
+// declares exactly the samples it holds. The format tag is IEEE float itself,
+// with the cbSize every format but PCM carries, rather than
+// WAVE_FORMAT_EXTENSIBLE: common audio tools warn about a missing fmt
+// extension on every extensible float file.
 #pragma once
 
 #include <array>
@@ -23,7 +26,7 @@ class ByteFile;
 
 class WavWriter {
 public:
-    static constexpr std::int64_t kHeaderBytes = 140;
+    static constexpr std::int64_t kHeaderBytes = 118;
     using Header = std::array<unsigned char, kHeaderBytes>;
 
     // The header of a file of `frames` samples whose largest magnitude is
