@@ -1,7 +1,7 @@
 // Writing a run to disk: <directory>/<name>/<name>.kova, a small text manifest,
 // beside one 32-bit float WAV file per channel (see docs/recording.md). The
-// channel files are written by WavWriter (wavfile.h): an extensible WAVE
-// header with a PEAK chunk, turned into RF64 past 4 GiB, brought up to date
+// channel files are written by WavWriter (wavfile.h): a float WAVE header
+// with a PEAK chunk, turned into RF64 past 4 GiB, brought up to date
 // after every block, so that whatever a crash leaves is readable and declares
 // what it holds. They are read back through libsndfile.
 #pragma once
