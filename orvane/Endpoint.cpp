@@ -48,6 +48,7 @@ struct Reply {
     std::string body;
     const char* type = "application/json";
     const char* allow = nullptr; // for 405
+    int retryAfter = 0;          // seconds, for 429
     bool page = false;
     bool close = false; // refusals end the connection
 };
@@ -57,6 +58,12 @@ Reply refusal(unsigned status, const std::string& message) {
     r.status = status;
     r.body = errorBody(message);
     r.close = true;
+    return r;
+}
+
+Reply tooMany(const std::string& message, int retryAfter) {
+    Reply r = refusal(429, message);
+    r.retryAfter = retryAfter;
     return r;
 }
 
@@ -80,6 +87,9 @@ MHD_Result send(MHD_Connection* connection, const Reply& reply) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer");
     if (reply.allow != nullptr)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, reply.allow);
+    if (reply.retryAfter > 0)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER,
+                                std::to_string(reply.retryAfter).c_str());
     if (reply.close)
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
@@ -98,9 +108,12 @@ struct Request {
 } // namespace
 
 struct Endpoint::Server {
+    explicit Server(EndpointLimits l) : limits(std::move(l)), gate(limits.gate, gateNow()) {}
+
     std::string token;
     EndpointHooks hooks;
     EndpointLimits limits;
+    Gate gate;
     int port = 0;
     MHD_Daemon* daemon = nullptr;
     int wakeFd = -1;
@@ -116,6 +129,10 @@ struct Endpoint::Server {
     };
     // Connections still allowed to deliver a request, the longest waiting first.
     std::list<Connection*> kept;
+
+    GateClock::time_point gateNow() const {
+        return limits.clock ? limits.clock() : GateClock::now();
+    }
 
     void keep(Connection* c) {
         c->since = Clock::now();
@@ -226,8 +243,17 @@ struct Endpoint::Server {
                 return send(connection, notAllowed("GET, HEAD"));
             route = Route::Page;
         } else if (path == "/api/status" || path == "/api/start" || path == "/api/stop") {
-            if (!tokenAccepted(header(connection, MHD_HTTP_HEADER_AUTHORIZATION), token))
+            // A page of another site may not send commands, whatever it knows.
+            if (post && !originAllowed(header(connection, "Origin"), port))
+                return send(connection, refusal(403, "origin not allowed"));
+            int retryAfter = 0;
+            if (!gate.mayCheckToken(gateNow(), retryAfter))
+                return send(connection,
+                            tooMany("too many wrong tokens; try again later", retryAfter));
+            if (!tokenAccepted(header(connection, MHD_HTTP_HEADER_AUTHORIZATION), token)) {
+                gate.tokenRefused(gateNow());
                 return send(connection, refusal(401, "missing or wrong token"));
+            }
             if (path == "/api/status") {
                 if (!get)
                     return send(connection, notAllowed("GET, HEAD"));
@@ -261,7 +287,7 @@ struct Endpoint::Server {
         return MHD_YES;
     }
 
-    Reply finish(const Request& request) const {
+    Reply finish(const Request& request) {
         Reply reply;
         switch (request.route) {
         case Route::Page:
@@ -276,6 +302,9 @@ struct Endpoint::Server {
         case Route::Stop: {
             if (!bodyAcceptable(request.body))
                 return refusal(400, "the body is not a JSON object");
+            int retryAfter = 0;
+            if (!gate.mayChangeState(gateNow(), retryAfter))
+                return tooMany("too many starts and stops; try again later", retryAfter);
             const bool start = request.route == Route::Start;
             if (!(start ? hooks.start() : hooks.stop())) {
                 reply.status = 503;
@@ -394,24 +423,27 @@ bool Endpoint::serve(std::string token, EndpointHooks hooks, std::string& error,
         error = "the endpoint has no port of its own";
         return false;
     }
-    auto server = std::make_unique<Server>();
+    if (const std::string problem = tokenProblem(token); !problem.empty()) {
+        error = "the token " + problem;
+        return false;
+    }
+    auto server = std::make_unique<Server>(std::move(limits));
     server->token = std::move(token);
     server->hooks = std::move(hooks);
-    server->limits = limits;
     server->port = port_;
     server->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (server->wakeFd < 0) {
         error = std::string("cannot make an event descriptor: ") + std::strerror(errno);
         return false;
     }
-    const unsigned hardLimit = limits.connections * kBurstFactor;
-    const unsigned idleSeconds = static_cast<unsigned>(
-        std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(limits.deadline).count()));
+    const unsigned hardLimit = server->limits.connections * kBurstFactor;
+    const unsigned idleSeconds = static_cast<unsigned>(std::max<long long>(
+        1, std::chrono::ceil<std::chrono::seconds>(server->limits.deadline).count()));
     Server* raw = server.get();
     server->daemon = MHD_start_daemon(
         MHD_USE_EPOLL, 0, nullptr, nullptr, &Server::onRequest, raw, MHD_OPTION_LISTEN_SOCKET,
         listenFd_, MHD_OPTION_CONNECTION_LIMIT, hardLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        limits.requestMemory, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
+        server->limits.requestMemory, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
         MHD_OPTION_NOTIFY_CONNECTION, &Server::onConnection, raw, MHD_OPTION_NOTIFY_COMPLETED,
         &Server::onCompleted, raw, MHD_OPTION_END);
     if (server->daemon == nullptr) {

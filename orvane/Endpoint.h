@@ -8,6 +8,8 @@
 // from the moment the connection is ready for it.
 #pragma once
 
+#include "Gate.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -39,6 +41,10 @@ struct EndpointLimits {
     // From accepting a connection, or from the end of its previous answer, to
     // the end of the next request.
     std::chrono::milliseconds deadline{5000};
+    // How many state changes and wrong tokens it answers in a second.
+    GateLimits gate;
+    // The clock of those rates; the steady clock when empty.
+    std::function<GateClock::time_point()> clock;
 };
 
 class Endpoint {
@@ -52,7 +58,8 @@ public:
     // caller learns whether the port is its own before it acts on that.
     // False, with the reason in `error`, when the port cannot be had.
     bool listen(int port, std::string& error);
-    // Serves the bound port on a thread of its own.
+    // Serves the bound port on a thread of its own. A token that
+    // tokenProblem finds fault with is refused.
     bool serve(std::string token, EndpointHooks hooks, std::string& error,
                EndpointLimits limits = {});
     // Closes every connection and the port at once and joins the thread; no
@@ -70,7 +77,8 @@ private:
     int port_ = 0;
 };
 
-// Request checks, kept apart so that their rules are plain to see.
+// Request checks, kept apart so that their rules are plain to see (the
+// others are in Gate.h).
 // The Host header names this machine's loopback address or localhost, with
 // no port or with ours.
 bool hostAllowed(const std::string& host, int port);

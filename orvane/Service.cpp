@@ -20,7 +20,7 @@ namespace orvane {
 namespace {
 
 constexpr int kDefaultPort = 8765;
-constexpr std::size_t kMaxToken = 256;
+constexpr std::size_t kMaxToken = kMaxTokenLength;
 
 void report(const std::string& text) {
     std::fprintf(stderr, "Orvane: %s\n", text.c_str());
@@ -121,16 +121,6 @@ bool makeFolders(const std::string& file) {
     return true;
 }
 
-// A token is one line of visible ASCII characters.
-bool usableToken(const std::string& token) {
-    if (token.empty() || token.size() > kMaxToken)
-        return false;
-    for (char c : token)
-        if (c <= ' ' || c > '~')
-            return false;
-    return true;
-}
-
 enum class Kept { Found, Missing, Refused };
 
 // Reads the token kept in `file`. A file that others may read, or that holds
@@ -172,9 +162,8 @@ Kept readTokenFile(const std::string& file, std::string& token, std::string& err
         text.pop_back();
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
-    if (!usableToken(text)) {
-        error = "it holds no usable token (one line of visible characters); remove it to "
-                "have a new one made";
+    if (const std::string problem = tokenProblem(text); !problem.empty()) {
+        error = "the token it holds " + problem + "; remove the file to have a new one made";
         return Kept::Refused;
     }
     token = text;
@@ -226,8 +215,8 @@ std::string randomToken() {
 
 std::string settleToken(std::string& where, std::string& error) {
     if (const char* env = std::getenv("ORVANE_TOKEN"); env != nullptr && *env != '\0') {
-        if (!usableToken(env)) {
-            error = "ORVANE_TOKEN is not one line of visible characters";
+        if (const std::string problem = tokenProblem(env); !problem.empty()) {
+            error = "ORVANE_TOKEN " + problem;
             return {};
         }
         where = "the token is the one of ORVANE_TOKEN";

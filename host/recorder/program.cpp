@@ -467,6 +467,8 @@ void Program::closeModuleWindows() {
 void Program::interrupted(int signal) {
     clearProgress();
     signal_ = signal;
+    // What waits is dropped and nothing more is taken: the end comes first.
+    session_->host().closeCommands();
     // A run that waits for Ctrl+C ends as asked: complete.
     askedEnd_ = signal == SIGINT && (options_.untilStopped || options_.remote);
     err_ << "\nrecorder: "
@@ -688,6 +690,7 @@ int Program::exec() {
     }
     if (ready && signal_ == 0)
         QApplication::exec();
+    session_->host().closeCommands();
 
     // Closing, in order: modal loops, the modules' windows, stop, then
     // canclose and close of every module.

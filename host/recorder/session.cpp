@@ -196,6 +196,7 @@ void Session::shutdown() {
     if (shutDown_)
         return;
     shutDown_ = true;
+    host_->closeCommands();
     host_->stopRecorder();
     host_->shutdownAll();
 }

@@ -506,8 +506,45 @@ void Host::processPending() {
     }
     if (updatePending_ && lockDepth_ == 0)
         deliverChannelUpdate();
-    for (const auto& [code, name] : commands)
+    for (const auto& [code, name] : commands) {
+        if (commandsClosed()) // closed by what an earlier command set off
+            break;
         doCommand(code, module(name));
+    }
+}
+
+namespace {
+
+bool startOrStop(std::int32_t code) {
+    return code == RECORDER_CMD_START || code == RECORDER_CMD_STOP;
+}
+
+} // namespace
+
+bool Host::queueCommand(std::int32_t code, const std::string& module) {
+    std::lock_guard lock(pendingMutex_);
+    if (commandsClosed_)
+        return false;
+    if (startOrStop(code)) {
+        std::erase_if(pendingCommands_, [](const auto& c) { return startOrStop(c.first); });
+    } else if (std::count_if(pendingCommands_.begin(), pendingCommands_.end(), [](const auto& c) {
+                   return !startOrStop(c.first);
+               }) >= static_cast<std::ptrdiff_t>(kWaitingCommands)) {
+        return false;
+    }
+    pendingCommands_.emplace_back(code, module);
+    return true;
+}
+
+void Host::closeCommands() {
+    std::lock_guard lock(pendingMutex_);
+    commandsClosed_ = true;
+    pendingCommands_.clear();
+}
+
+bool Host::commandsClosed() const {
+    std::lock_guard lock(pendingMutex_);
+    return commandsClosed_;
 }
 
 // --- Channels ------------------------------------------------------------------

@@ -186,26 +186,26 @@ HRESULT RECAPI ModuleRecorder::removechannel(IRecorderChannel* channel) {
 
 HRESULT RECAPI ModuleRecorder::command(std::int32_t code, IRecorderPlugin* asking) {
     // May come from any thread: nothing here touches the host's state except
-    // the call log (locked) and the queue of pending commands (locked).
-    const bool fail = host_.failing("command");
+    // the call log (locked) and the line of waiting commands (locked).
+    const bool home = host_.onHomeThread();
+    bool refused = host_.failing("command");
+    if (!refused && home)
+        refused = code == RECORDER_CMD_START && host_.commandsClosed();
+    else if (!refused)
+        refused = !host_.queueCommand(code, module_.name());
     if (host_.recording()) {
         std::string who = "null";
         if (asking != nullptr)
             who = asking == module_.plugin() ? module_.name() : "other plug-in";
         host_.record({Call::Direction::FromModule, module_.name(), "command",
-                      std::to_string(code) + ", " + who, fail ? "E_FAIL" : "S_OK"});
+                      std::to_string(code) + ", " + who, refused ? "E_FAIL" : "S_OK"});
     }
-    if (fail)
+    if (refused)
         return E_FAIL;
-    if (host_.onHomeThread()) {
+    if (home)
         host_.doCommand(code, &module_);
-    } else {
-        {
-            std::lock_guard lock(host_.pendingMutex_);
-            host_.pendingCommands_.emplace_back(code, module_.name());
-        }
+    else
         host_.schedulePending();
-    }
     return S_OK;
 }
 

@@ -30,6 +30,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// A wrong token is answered 401, or 429 with a time to come back once wrong
+// tokens come too fast.
+bool refused(const HttpReply& r) {
+    return r.status == 401 || (r.status == 429 && !r.header("Retry-After").empty());
+}
+
 long residentKiB() {
     std::ifstream in("/proc/self/statm");
     long size = 0;
@@ -196,11 +202,16 @@ TEST_F(OrvaneServer, StartAndStopReachTheCommandFromTheServerThread) {
     EXPECT_EQ(post("/api/stop", token, "{}").status, 200);
     EXPECT_EQ(command.stops, 1);
     for (const char* scheme : {"bearer", "BEARER", "Bearer  "}) {
-        const HttpReply lower = http(port, "POST", "/api/start", {}, {},
+        const HttpReply lower = http(port, "GET", "/api/status", {}, {},
                                      {{"Authorization", std::string(scheme) + " " + token}});
         EXPECT_EQ(lower.status, 200) << scheme;
     }
-    EXPECT_EQ(command.starts, 4);
+    // As a browser on the control page sends them.
+    EXPECT_EQ(http(port, "POST", "/api/start", token, {},
+                   {{"Origin", "http://127.0.0.1:" + std::to_string(port)}})
+                  .status,
+              200);
+    EXPECT_EQ(command.starts, 2);
 }
 
 TEST_F(OrvaneServer, RequestsWithoutTheRightTokenChangeNothing) {
@@ -208,14 +219,44 @@ TEST_F(OrvaneServer, RequestsWithoutTheRightTokenChangeNothing) {
     for (const std::string& bad :
          {std::string(), std::string("wrong"), token + "x", token.substr(1), std::string(" ")}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(post("/api/start", bad).status, 401);
-        EXPECT_EQ(post("/api/stop", bad).status, 401);
-        EXPECT_EQ(get("/api/status", bad).status, 401);
+        EXPECT_TRUE(refused(post("/api/start", bad)));
+        EXPECT_TRUE(refused(post("/api/stop", bad)));
+        EXPECT_TRUE(refused(get("/api/status", bad)));
     }
     for (const std::string& value : {"Basic " + token, "Bearer" + token, token})
-        EXPECT_EQ(http(port, "POST", "/api/start", {}, {}, {{"Authorization", value}}).status, 401)
+        EXPECT_TRUE(refused(http(port, "POST", "/api/start", {}, {}, {{"Authorization", value}})))
             << value;
     EXPECT_EQ(command.starts + command.stops, 0);
+}
+
+// A token too short to resist guessing is refused, from the environment as
+// from the file, and the endpoint stays off.
+TEST_F(OrvaneServer, ShortTokensAreRefusedWithTheReason) {
+    setenv("ORVANE_TOKEN", "a", 1);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(attach());
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        said.find(
+            "ORVANE_TOKEN is too short: a token needs at least 16 characters (this one has 1)"),
+        std::string::npos)
+        << said;
+    EXPECT_FALSE(get("/api/status", "a"));
+    unload();
+
+    unsetenv("ORVANE_TOKEN");
+    mkdir((folder + "/sub").c_str(), 0700);
+    std::ofstream(tokenPath) << "fifteen-chars15\n";
+    chmod(tokenPath.c_str(), 0600);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(attach());
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(tokenPath + ": the token it holds is too short: a token needs at least 16 "
+                                    "characters (this one has 15)"),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(get("/api/status", "fifteen-chars15"));
+    EXPECT_EQ(readToken(), "fifteen-chars15") << "the file is left as it was";
 }
 
 TEST_F(OrvaneServer, ForeignHostHeaderIsRefused) {
@@ -527,7 +568,10 @@ TEST_F(OrvaneServer, ReadmeCommandsWorkAsPrinted) {
     rmdir(home.c_str());
 }
 
-// The endpoint with limits small enough to watch them work.
+// The endpoint with limits small enough to watch them work, on a clock of the
+// test's own.
+const std::string kToken = "small-endpoint-token";
+
 class SmallEndpoint : public ::testing::Test {
 protected:
     void serve(orvane::EndpointLimits limits) {
@@ -535,12 +579,144 @@ protected:
         ASSERT_TRUE(endpoint.listen(0, error)) << error;
         orvane::EndpointHooks hooks;
         hooks.status = [] { return std::string("{}"); };
-        hooks.start = [] { return true; };
-        hooks.stop = [] { return true; };
-        ASSERT_TRUE(endpoint.serve("t0ken", hooks, error, limits)) << error;
+        hooks.start = [this] {
+            ++changes;
+            return true;
+        };
+        hooks.stop = [this] {
+            ++changes;
+            return true;
+        };
+        ASSERT_TRUE(endpoint.serve(kToken, hooks, error, limits)) << error;
     }
+    void serveOnOwnClock() {
+        orvane::EndpointLimits limits;
+        limits.clock = [this] {
+            return orvane::GateClock::time_point(std::chrono::nanoseconds(ticks.load()));
+        };
+        serve(limits);
+    }
+    void pass(std::chrono::milliseconds ms) { ticks += std::chrono::nanoseconds(ms).count(); }
+    HttpReply post(const std::string& path, const std::string& bearer = kToken,
+                   const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+        return http(endpoint.port(), "POST", path, bearer, {}, extra);
+    }
+    HttpReply status(const std::string& bearer = kToken) {
+        return http(endpoint.port(), "GET", "/api/status", bearer);
+    }
+    std::string origin(const std::string& host) {
+        return "http://" + host + ":" + std::to_string(endpoint.port());
+    }
+
     orvane::Endpoint endpoint;
+    std::atomic<int> changes{0};
+    std::atomic<std::chrono::nanoseconds::rep> ticks{
+        std::chrono::nanoseconds(std::chrono::hours(1)).count()};
 };
+
+// Four starts and stops at once, then one for each quarter of a second; the
+// others are told when to come back, and asking for the status costs nothing.
+TEST_F(SmallEndpoint, StateChangesAreCarriedOutAtAFewASecond) {
+    serveOnOwnClock();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(post(i % 2 == 0 ? "/api/start" : "/api/stop").status, 200) << i;
+    const HttpReply over = post("/api/start");
+    EXPECT_EQ(over.status, 429);
+    EXPECT_EQ(over.header("Retry-After"), "1");
+    EXPECT_NE(over.body.find("too many starts and stops"), std::string::npos);
+    EXPECT_EQ(changes, 4);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(status().status, 200);
+    pass(std::chrono::milliseconds(260));
+    EXPECT_EQ(post("/api/stop").status, 200);
+    EXPECT_EQ(post("/api/stop").status, 429);
+    // A long quiet while gives no more than the four at once.
+    pass(std::chrono::minutes(10));
+    int carried = 0;
+    for (int i = 0; i < 10; ++i)
+        carried += post("/api/start").status == 200;
+    EXPECT_EQ(carried, 4);
+    EXPECT_EQ(changes, 9);
+}
+
+// Beyond a few wrong tokens a second no token is compared at all, the right
+// one neither, until the allowance has grown again; the server keeps
+// answering meanwhile.
+TEST_F(SmallEndpoint, WrongTokensAreSlowedAfterAFew) {
+    serveOnOwnClock();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(post("/api/start", "guess-" + std::to_string(i)).status, 401) << i;
+    const HttpReply slowed = status("guess-8");
+    EXPECT_EQ(slowed.status, 429);
+    EXPECT_EQ(slowed.header("Retry-After"), "1");
+    EXPECT_EQ(status().status, 429) << "a right token is not compared either";
+    EXPECT_EQ(status("").status, 429);
+    EXPECT_EQ(http(endpoint.port(), "GET", "/").status, 200) << "the page needs no token";
+    pass(std::chrono::milliseconds(260));
+    EXPECT_EQ(status().status, 200);
+    EXPECT_EQ(status("guess-9").status, 401);
+    EXPECT_EQ(status("guess-10").status, 429);
+    pass(std::chrono::seconds(2));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(status("guess").status, 401) << "the allowance is whole again";
+    EXPECT_EQ(changes, 0);
+}
+
+// Commands from a page of another origin are refused before the token is
+// looked at, and cost neither allowance.
+TEST_F(SmallEndpoint, CommandsComeOnlyFromTheEndpointsOwnOrigin) {
+    serveOnOwnClock();
+    for (const std::string& foreign :
+         {std::string("http://attacker.example"), std::string("null"), origin("attacker.example"),
+          "https://127.0.0.1:" + std::to_string(endpoint.port()), origin("127.0.0.2"),
+          std::string("http://127.0.0.1:1"), std::string("http://127.0.0.1"),
+          origin("127.0.0.1") + "/"}) {
+        SCOPED_TRACE(foreign);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(post("/api/start", kToken, {{"Origin", foreign}}).status, 403);
+            EXPECT_EQ(post("/api/stop", "wrong", {{"Origin", foreign}}).status, 403);
+        }
+    }
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(post("/api/start", kToken, {{"Origin", origin("127.0.0.1")}}).status, 200);
+    EXPECT_EQ(post("/api/stop", kToken, {{"Origin", origin("LocalHost")}}).status, 200);
+    EXPECT_EQ(post("/api/start").status, 200) << "a client that is no browser sends none";
+    EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", kToken, {},
+                   {{"Origin", "http://attacker.example"}})
+                  .status,
+              200)
+        << "reading is no command";
+    EXPECT_EQ(changes, 3);
+}
+
+TEST(Gate, ShortTokensAndOriginsOfThePortItself) {
+    orvane::Endpoint endpoint;
+    std::string error;
+    ASSERT_TRUE(endpoint.listen(0, error)) << error;
+    EXPECT_FALSE(endpoint.serve("t0ken", {}, error));
+    EXPECT_NE(error.find("at least 16 characters (this one has 5)"), std::string::npos) << error;
+    EXPECT_FALSE(endpoint.running());
+    EXPECT_EQ(orvane::tokenProblem(std::string(16, 'x')), "");
+    EXPECT_NE(orvane::tokenProblem(std::string(16, 'x') + " y"), "");
+    EXPECT_NE(orvane::tokenProblem(std::string(257, 'x')), "");
+    // A browser leaves out only the scheme's own port.
+    EXPECT_TRUE(orvane::originAllowed("http://localhost", 80));
+    EXPECT_FALSE(orvane::originAllowed("http://localhost", 8765));
+    EXPECT_FALSE(orvane::originAllowed("http://localhost:80", 8765));
+}
+
+// Retry-After counts whole seconds up, at any rate; a clock that goes back
+// gives nothing.
+TEST(Gate, AllowancesAtSlowRates) {
+    const orvane::GateClock::time_point t0(std::chrono::hours(5));
+    orvane::Allowance slow(0.25, 1, t0);
+    EXPECT_TRUE(slow.take(t0));
+    EXPECT_FALSE(slow.take(t0));
+    EXPECT_EQ(slow.secondsUntilNext(t0), 4);
+    EXPECT_EQ(slow.secondsUntilNext(t0 + std::chrono::milliseconds(1500)), 3);
+    EXPECT_FALSE(slow.take(t0 - std::chrono::hours(1)));
+    EXPECT_TRUE(slow.take(t0 + std::chrono::seconds(4)));
+}
 
 // A client that sends one byte now and then is cut at the deadline counted
 // from its connection, while others are served meanwhile.
@@ -556,7 +732,7 @@ TEST_F(SmallEndpoint, SlowRequestIsCutAtItsDeadline) {
         send(slow, &request[i], 1, MSG_NOSIGNAL);
         cut = closedByPeer(slow, 50);
         if (i == 1) {
-            EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", "t0ken").status, 200);
+            EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", kToken).status, 200);
         }
     }
     const auto lived = Clock::now() - opened;
@@ -575,7 +751,7 @@ TEST_F(SmallEndpoint, LongestWaitingConnectionMakesRoom) {
         idle.push_back(connectLoopback(endpoint.port()));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", "t0ken").status, 200);
+    EXPECT_EQ(http(endpoint.port(), "GET", "/api/status", kToken).status, 200);
     int open = 0;
     for (int fd : idle) {
         open += closedByPeer(fd, 100) ? 0 : 1;

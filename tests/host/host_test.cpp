@@ -501,6 +501,49 @@ TEST(HostCommands, ACommandFromAnotherThreadIsCarriedOutOnTheHostsThread) {
     }
 }
 
+// Commands of another thread wait bounded: a flood of starts and stops leaves
+// one of them, the newest, and closing drops it and refuses the rest.
+TEST(HostCommands, CommandsOfOtherThreadsWaitBoundedUntilClosed) {
+    Host host;
+    LoadedModule* m = host.open(kProbe);
+    ASSERT_NE(m, nullptr);
+    std::vector<std::int32_t> seen;
+    host.setCommandHandler([&](std::int32_t code, LoadedModule*) { seen.push_back(code); });
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_TRUE(m->plugin()->setproperty(103, i4(i % 2 == 0 ? 1 : 3)));
+    for (std::int32_t other : {20, 21})
+        EXPECT_TRUE(m->plugin()->setproperty(103, i4(other)));
+    EXPECT_TRUE(m->plugin()->setproperty(103, i4(1)));
+    host.processPending();
+    EXPECT_EQ(seen, (std::vector<std::int32_t>{20, 21, 1})) << "in order, one start or stop";
+    EXPECT_TRUE(host.running());
+
+    // Other commands have a line of their own, also bounded.
+    seen.clear();
+    for (std::size_t i = 0; i < Host::kWaitingCommands + 5; ++i)
+        m->plugin()->setproperty(103, i4(20));
+    host.processPending();
+    EXPECT_EQ(seen.size(), Host::kWaitingCommands);
+
+    seen.clear();
+    host.clearCalls();
+    m->plugin()->setproperty(103, i4(3));
+    host.closeCommands();
+    m->plugin()->setproperty(103, i4(3));
+    m->plugin()->setproperty(100, i4(1)); // a start on the host's thread as well
+    host.processPending();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(host.running());
+    const auto calls = named(host, "command");
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].result, "S_OK");
+    EXPECT_EQ(calls[1].result, "E_FAIL");
+    EXPECT_EQ(calls[2].result, "E_FAIL");
+    // Stopping is the host's own business and still works.
+    m->plugin()->setproperty(100, i4(3));
+    EXPECT_FALSE(host.running());
+}
+
 TEST(HostData, DataRequestsAndTheCurrentFile) {
     Host host;
     LoadedModule* m = host.open(kProbe);

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -32,11 +33,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace platform::literals;
 
@@ -820,7 +825,8 @@ namespace {
 // (it starts with the module): its HTTP status, 0 when it never answered.
 int remoteCommand(int port, const std::string& command) {
     for (int i = 0; i < 100; ++i) {
-        const auto reply = brantic_test::http(port, "POST", "/api/" + command, "t0ken");
+        const auto reply =
+            brantic_test::http(port, "POST", "/api/" + command, "recorder-test-token");
         if (reply.status > 0)
             return reply.status;
         runFor(50);
@@ -850,7 +856,7 @@ TEST(RecorderProgram, RemoteStartsAndStopsMakeOneRecordingEach) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("ORVANE_PORT", QString::number(port));
-    env.insert("ORVANE_TOKEN", "t0ken");
+    env.insert("ORVANE_TOKEN", "recorder-test-token");
     env.insert("HOME", dir.path()); // the server's own files go there
     QProcess p;
     p.setProcessEnvironment(env);
@@ -898,4 +904,86 @@ TEST(RecorderProgram, RemoteStartsAndStopsMakeOneRecordingEach) {
         << error;
     EXPECT_EQ(run.status, "complete");
     EXPECT_LT(run.seconds, 60);
+}
+
+// Resident memory of a process in KiB (0 when it cannot be read).
+long residentKiB(qint64 pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// Clients flood the endpoint with starts, stops and status requests while the
+// recorder runs; SIGTERM then ends it at once, with only the few recordings
+// the endpoint let through.
+TEST(RecorderProgram, CommandFloodEndsPromptlyOnSigterm) {
+    if (!have("Brantic") || !have("Orvane"))
+        GTEST_SKIP() << "the remote-control module is not part of this build";
+    QTemporaryDir dir;
+    const int port = brantic_test::freeLoopbackPort();
+    const std::string token = "recorder-test-token";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ORVANE_PORT", QString::number(port));
+    env.insert("ORVANE_TOKEN", QString::fromStdString(token));
+    env.insert("HOME", dir.path());
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QString::fromStdString(kModules + "/recorder"),
+            {"--remote", "--dir", dir.filePath("rec"), "--name", "f", "HostProbe", "Brantic"});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(p, seen, "waiting for a remote start")) << seen.toStdString();
+    ASSERT_EQ(remoteCommand(port, "start"), 200);
+    ASSERT_TRUE(waitForOutput(p, seen, "started: recording to")) << seen.toStdString();
+    const long before = residentKiB(p.processId());
+
+    std::atomic<bool> flooding{true};
+    std::atomic<long> answered{0};
+    std::atomic<long> carried{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 3; ++c)
+        clients.emplace_back([&, c] {
+            for (long i = 0; flooding; ++i) {
+                const char* path = i % 3 == 2    ? "/api/status"
+                                   : (i + c) % 2 ? "/api/start"
+                                                 : "/api/stop";
+                const auto r = brantic_test::http(port, i % 3 == 2 ? "GET" : "POST", path, token);
+                answered += r.status > 0;
+                carried += r.status == 200 && i % 3 != 2;
+            }
+        });
+    const auto floodStart = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - floodStart < std::chrono::seconds(3)) {
+        p.waitForReadyRead(50);
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    const long after = residentKiB(p.processId());
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(30000);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    flooding = false;
+    for (std::thread& t : clients)
+        t.join();
+    const double flooded =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
+    const long folders = static_cast<long>(
+        QDir(dir.filePath("rec")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    std::printf(
+        "command flood: %ld answers in 3 s, %ld starts and stops carried out, %ld recording "
+        "folders; resident memory %ld KiB before, %ld KiB after; SIGTERM to exit %lld ms\n",
+        answered.load(), carried.load(), folders, before, after,
+        static_cast<long long>(took.count()));
+    ASSERT_TRUE(ended) << "the recorder did not end after SIGTERM";
+    EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
+    EXPECT_LT(took, std::chrono::seconds(5));
+    // Four changes at once and four a second; a folder needs a start.
+    EXPECT_LE(static_cast<double>(carried), 4 + 4 * std::ceil(flooded));
+    EXPECT_LE(folders, carried + 1);
+    EXPECT_GE(folders, 1);
+    EXPECT_LT(after - before, 32 * 1024);
 }

@@ -974,7 +974,7 @@ int main(int argc, char** argv) {
     set_env("TOLVEX_UI", "none");
     set_env("BRANTIC_UI", "none");
     set_env("ORVANE_PORT", "0");
-    set_env("ORVANE_TOKEN", "module-host");
+    set_env("ORVANE_TOKEN", "module-host-token");
 #endif
     fill_tables();
     run_tolvex(argv[1], argv[2]);

@@ -9,6 +9,9 @@
 // is recorded at once and carried out on the home thread, through a queued Qt
 // invocation when a Qt application object exists (delivered by the home
 // thread's event loop), and in any case at the next processPending() call.
+// Such calls wait bounded: one start or stop at a time (a newer one takes the
+// place of the one that waits) and a few other commands; closeCommands() ends
+// the waiting when the program closes.
 // AddRef/Release and the call log are safe from any thread.
 #pragma once
 
@@ -414,6 +417,12 @@ public:
     // Carries out what other threads asked (command) and what was deferred
     // (PN_UPDATECHANNELS for changes made without the change lock).
     void processPending();
+    // The program is closing: the commands that wait are dropped, and from now
+    // on starts and the commands of other threads are refused (E_FAIL).
+    void closeCommands();
+    bool commandsClosed() const;
+    // Commands of other threads other than start and stop that may wait at once.
+    static constexpr std::size_t kWaitingCommands = 16;
     using CommandHandler = std::function<void(std::int32_t code, LoadedModule* from)>;
     // Called on the home thread for every command a module sends, after the
     // host acted on it.
@@ -485,6 +494,8 @@ private:
     void deliverChannelUpdate();
     void doCommand(std::int32_t code, LoadedModule* from);
     void schedulePending();
+    // Puts a command of another thread in line; false when it is refused.
+    bool queueCommand(std::int32_t code, const std::string& module);
     void addMessage(LogMessage message);
     void toModule(LoadedModule& module, const char* op, std::string args, std::string result);
     void received(HostChannel& channel, const float* block, std::int32_t count);
@@ -522,8 +533,10 @@ private:
     std::set<std::string> failing_;
 
     mutable std::mutex pendingMutex_;
+    // In the order they came, at most one of them a start or stop.
     std::deque<std::pair<std::int32_t, std::string>> pendingCommands_; // code, module name
     bool pendingPosted_ = false;
+    bool commandsClosed_ = false;
 
     mutable std::mutex callMutex_;
     std::vector<Call> calls_;
