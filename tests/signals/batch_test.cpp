@@ -265,7 +265,7 @@ TEST(SineBits, AreTheSameOnEveryPlatform) {
                 (static_cast<double>(state >> 30) / 216000.0);
         hash = (hash ^ bitsOf(kernels::sine(x))) * 1099511628211u;
     }
-    EXPECT_EQ(hash, 0x7f1d86d83197f9eau);
+    EXPECT_EQ(hash, 0x776ae67bef0853b9u);
 }
 
 TEST(NoiseJump, EqualsStepping) {

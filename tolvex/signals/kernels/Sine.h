@@ -107,7 +107,10 @@ inline double fromQuadrant(double x, double y, std::uint64_t quadrant) {
     const double c3 = pick(odd, kC3, kS3);
     const double c2 = pick(odd, kC2, kS2);
     const double c1 = pick(odd, kC1, kS1);
-    const double p = c1 + z * (c2 + z * (c3 + z * (c4 + z * (c5 + z * c6))));
+    // Estrin's order: three independent pairs, then two steps in z^2, so the
+    // chain of dependent roundings is half Horner's and more samples overlap.
+    const double z2 = z * z;
+    const double p = (c1 + z * c2) + z2 * ((c3 + z * c4) + z2 * (c5 + z * c6));
     const double m = pick(odd, z, x) * z;
     // The tail negated and subtracted, so that sin(-0) stays -0.
     const double tailNegated = pick(odd, x, hz) * y - pick(odd, e, y);
