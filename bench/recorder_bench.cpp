@@ -112,9 +112,10 @@ public:
     void step() {
         platform::advanceTestTicks(300);
         tolvex::mainForm(*plugin)->Timer1Timer();
-        // The session brings the files and the manifest up to date about once
-        // a second of the recorder's clock.
-        if (++steps % 3 == 0 && session->recording() != nullptr) {
+        // The files' headers follow every block; the session brings the
+        // manifest up to date after every round of blocks.
+        ++steps;
+        if (session->recording() != nullptr) {
             session->recording()->setRunSeconds(session->runSeconds());
             session->recording()->flush();
         }

@@ -3,6 +3,7 @@
 // prints a summary per channel.
 #include "check.h"
 #include "program.h"
+#include "recover.h"
 #include "render.h"
 #include "verify.h"
 
@@ -44,6 +45,7 @@ struct Subcommand {
 const Subcommand kSubcommands[] = {
     {"check", [](int argc,
                  char** argv) { return recorder::checkCommand(argc, argv, std::cout, std::cerr); }},
+    {"recover", recorder::recoverCommand},
     {"render", recorder::renderCommand},
     {"verify", recorder::verifyCommand},
 };

@@ -77,6 +77,7 @@ private:
 const char* const kUsage =
     "Usage: recorder [options] [MODULE...]\n"
     "       recorder check FILE.res...   what the emulator would change in a configuration\n"
+    "       recorder recover DIR         mend the manifest of a recording a crash cut short\n"
     "Loads the plug-in modules (default: Tolvex and Brantic beside the program), runs them\n"
     "and records their channels to <dir>/<name>/<name>.kova.\n"
     "\n"

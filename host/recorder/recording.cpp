@@ -1,5 +1,7 @@
 #include "recording.h"
 
+#include "wavfile.h"
+
 #include "host/host.h"
 #include "platform/wholefile.h"
 
@@ -92,27 +94,6 @@ private:
     std::string error_;
 };
 
-// libsndfile's virtual I/O over a ByteFile.
-ByteFile& bytesOf(void* user) {
-    return *static_cast<ByteFile*>(user);
-}
-sf_count_t vioLength(void* user) {
-    return bytesOf(user).size();
-}
-sf_count_t vioSeek(sf_count_t offset, int whence, void* user) {
-    return bytesOf(user).seek(offset, whence);
-}
-sf_count_t vioRead(void* data, sf_count_t count, void* user) {
-    return std::max<std::int64_t>(bytesOf(user).read(data, count), 0);
-}
-sf_count_t vioWrite(const void* data, sf_count_t count, void* user) {
-    return std::max<std::int64_t>(bytesOf(user).write(data, count), 0);
-}
-sf_count_t vioTell(void* user) {
-    return bytesOf(user).position();
-}
-SF_VIRTUAL_IO kVirtualIo{vioLength, vioSeek, vioRead, vioWrite, vioTell};
-
 int wavRate(double frequency) {
     if (!(frequency >= 1))
         return 1;
@@ -153,69 +134,6 @@ std::string unescape(const std::string& text) {
 bool isDiskFull(const std::string& why) {
     return why.find(std::strerror(ENOSPC)) != std::string::npos ||
            why.find(std::strerror(EDQUOT)) != std::string::npos;
-}
-
-void putLittle(unsigned char* at, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-bool writeAt(ByteFile& f, std::int64_t at, std::uint64_t v, int bytes) {
-    unsigned char b[8];
-    putLittle(b, v, bytes);
-    return f.seek(at, SEEK_SET) == at && f.write(b, bytes) == bytes;
-}
-
-// Cuts a closed mono float WAV or RF64 file to its first `frames` samples:
-// the header's sizes and counts are brought down to them, then the file is
-// cut. Nothing grows, so this works on a full disk.
-bool cutWav(ByteFile& f, std::uint64_t frames, std::string& why) {
-    unsigned char head[12];
-    if (f.seek(0, SEEK_SET) != 0 || f.read(head, 12) != 12) {
-        why = "cannot read its header";
-        return false;
-    }
-    const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
-    const std::int64_t size = f.size();
-    std::int64_t at = 12, ds64 = -1, fact = -1, data = -1;
-    while (at + 8 <= size) {
-        unsigned char chunk[8];
-        if (f.seek(at, SEEK_SET) != at || f.read(chunk, 8) != 8)
-            break;
-        const std::uint32_t length =
-            static_cast<std::uint32_t>(chunk[4]) | static_cast<std::uint32_t>(chunk[5]) << 8 |
-            static_cast<std::uint32_t>(chunk[6]) << 16 | static_cast<std::uint32_t>(chunk[7]) << 24;
-        if (std::memcmp(chunk, "ds64", 4) == 0)
-            ds64 = at;
-        else if (std::memcmp(chunk, "fact", 4) == 0)
-            fact = at;
-        else if (std::memcmp(chunk, "data", 4) == 0) {
-            data = at;
-            break;
-        }
-        at += 8 + static_cast<std::int64_t>(length) + (length & 1);
-    }
-    if (data < 0 || (rf64 && ds64 < 0)) {
-        why = "its header has no data chunk";
-        return false;
-    }
-    const std::uint64_t bytes = frames * 4;
-    const std::int64_t end = data + 8 + static_cast<std::int64_t>(bytes);
-    bool ok = true;
-    if (rf64) {
-        ok = writeAt(f, ds64 + 8, static_cast<std::uint64_t>(end - 8), 8) &&
-             writeAt(f, ds64 + 16, bytes, 8) && writeAt(f, ds64 + 24, frames, 8);
-    } else {
-        ok =
-            writeAt(f, 4, static_cast<std::uint64_t>(end - 8), 4) && writeAt(f, data + 4, bytes, 4);
-    }
-    if (ok && fact >= 0)
-        ok = writeAt(f, fact + 8, std::min<std::uint64_t>(frames, UINT32_MAX), 4);
-    if (!ok || !f.truncate(end)) {
-        why = f.error();
-        return false;
-    }
-    return true;
 }
 
 std::string seconds3(double v) {
@@ -292,7 +210,7 @@ void appendCsv(std::string& text, std::uint64_t first, double frequency, const d
 }
 
 std::string soundLibraryVersion() {
-    return sf_version_string();
+    return sf_version_string(); // what reads the files back
 }
 
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
@@ -338,7 +256,7 @@ struct Recording::Track {
     bool started = false; // its file was asked for
     bool created = false; // and made
     std::unique_ptr<ByteFile> bytes;
-    SNDFILE* sound = nullptr;
+    std::unique_ptr<WavWriter> wav;
     std::uint64_t samples = 0; // as many as the file's header declares
     std::uint64_t blocks = 0;
     std::vector<std::uint64_t> recentStarts; // of the last blocks, for a cut
@@ -457,12 +375,16 @@ void Recording::updateManifest() {
     if (diskFull_)
         return; // the manifest written when the disk filled stands
     std::string why;
-    if (writeManifest(why))
+    if (writeManifest(why)) {
+        manifestFailure_.clear();
         return;
+    }
+    const std::string what = "cannot write " + manifestPath() + ": " + why;
     if (isDiskFull(why))
-        endOnFullDisk("cannot write " + manifestPath() + ": " + why);
-    else
-        fail("cannot write " + manifestPath() + ": " + why);
+        endOnFullDisk(what);
+    else if (what != manifestFailure_) // told once while it lasts, not on every round
+        fail(what);
+    manifestFailure_ = what;
 }
 
 void Recording::endOnFullDisk(const std::string& why) {
@@ -473,30 +395,30 @@ void Recording::endOnFullDisk(const std::string& why) {
     // that every file ends at the same sample time.
     double end = HUGE_VAL;
     for (const auto& t : tracks_)
-        if ((format_ == SampleFormat::Wav ? t->sound != nullptr : t->bytes != nullptr) &&
+        if ((format_ == SampleFormat::Wav ? t->wav != nullptr : t->bytes != nullptr) &&
             t->failure.empty())
             end = std::min(end, static_cast<double>(t->samples) / t->frequency);
     if (!std::isfinite(end))
         end = 0;
     for (auto& t : tracks_) {
-        if (t->sound == nullptr)
+        if (t->wav == nullptr)
             continue;
-        sf_close(t->sound); // the header's rewrite takes no new room
-        t->sound = nullptr;
         const auto keep = std::min<std::uint64_t>(
             t->samples, static_cast<std::uint64_t>(std::ceil(end * t->frequency - 1e-9)));
-        if (keep <= t->samples) { // also at its own end: the header says what is there
-            std::string cut;
-            if (!cutWav(*t->bytes, keep, cut)) {
-                t->failure = "cannot cut " + t->file + " at " + seconds3(end) + " s: " + cut;
-            } else {
-                bytes_ -= static_cast<std::int64_t>(t->samples - keep) * 4;
-                t->samples = keep;
-                t->blocks -= static_cast<std::uint64_t>(
-                    std::count_if(t->recentStarts.begin(), t->recentStarts.end(),
-                                  [keep](std::uint64_t start) { return start >= keep; }));
-            }
+        // Also at its own end: the header says what is there, and what a
+        // short write left past it goes.
+        if (!t->wav->cut(keep)) {
+            const std::string cut = t->bytes->error();
+            t->failure = "cannot cut " + t->file + " at " + seconds3(end) +
+                         " s: " + (cut.empty() ? "cannot read it back" : cut);
+        } else {
+            bytes_ -= static_cast<std::int64_t>(t->samples - keep) * 4;
+            t->samples = keep;
+            t->blocks -= static_cast<std::uint64_t>(
+                std::count_if(t->recentStarts.begin(), t->recentStarts.end(),
+                              [keep](std::uint64_t start) { return start >= keep; }));
         }
+        t->wav.reset();
         t->bytes.reset();
     }
     giveUpRoom();
@@ -565,15 +487,12 @@ bool Recording::startFile(Track& t) {
         return writeBytes(t, kCsvHeader, 11);
     if (format_ != SampleFormat::Wav)
         return true;
-    SF_INFO info{};
-    info.samplerate = wavRate(t.frequency);
-    info.channels = 1;
-    info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
-    t.sound = sf_open_virtual(&kVirtualIo, SFM_WRITE, &info, t.bytes.get());
-    if (t.sound == nullptr) {
+    t.wav = std::make_unique<WavWriter>(*t.bytes, static_cast<std::uint32_t>(wavRate(t.frequency)));
+    if (!t.wav->begin()) {
+        t.wav.reset();
         const std::string why = t.bytes->error();
         const std::string what =
-            "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(nullptr) : why);
+            "cannot write " + t.file + ": " + (why.empty() ? "the write fell short" : why);
         if (isDiskFull(why)) {
             t.bytes.reset();
             endOnFullDisk(what);
@@ -582,23 +501,12 @@ bool Recording::startFile(Track& t) {
         }
         return false;
     }
-    // A plain WAV file while it is below 4 GiB, RF64 beyond; the header
-    // follows every write.
-    sf_command(t.sound, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    sf_command(t.sound, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 
 void Recording::stopFile(Track& t, std::string failure) {
-    if (t.sound != nullptr) {
-        const int closed = sf_close(t.sound);
-        t.sound = nullptr;
-        if (closed != 0 && failure.empty()) {
-            const std::string why = t.bytes ? t.bytes->error() : std::string();
-            failure =
-                "cannot write " + t.file + ": " + (why.empty() ? sf_error_number(closed) : why);
-        }
-    }
+    // The header follows every block: what the file holds is declared.
+    t.wav.reset();
     t.bytes.reset();
     if (!failure.empty() && t.failure.empty()) {
         t.failure = failure;
@@ -631,6 +539,7 @@ void Recording::written(Track& t, bool ok, std::int32_t count) {
     t.recentStarts.push_back(t.samples);
     t.samples += static_cast<std::uint64_t>(count);
     t.blocks += 1;
+    stale_ = true;
 }
 
 void Recording::write(host::HostChannel& channel, const float* block, std::int32_t count) {
@@ -651,27 +560,21 @@ void Recording::write(host::HostChannel& channel, const float* block, std::int32
         written(t, writeBytes(t, block, static_cast<std::int64_t>(count) * 4), count);
         return;
     }
-    if (t.sound == nullptr)
+    if (t.wav == nullptr)
         return;
-    const std::uint64_t start = t.samples;
-    const sf_count_t written = sf_write_float(t.sound, block, count);
-    t.samples += static_cast<std::uint64_t>(std::max<sf_count_t>(written, 0));
-    bytes_ += static_cast<std::int64_t>(std::max<sf_count_t>(written, 0)) * 4;
-    if (written > 0) {
-        t.blocks += 1;
-        if (t.recentStarts.size() >= 64)
-            t.recentStarts.erase(t.recentStarts.begin());
-        t.recentStarts.push_back(start);
+    const bool ok = t.wav->append(block, static_cast<std::size_t>(count));
+    if (ok) {
+        bytes_ += static_cast<std::int64_t>(count) * 4;
+        written(t, true, count);
+        return;
     }
-    if (written != count) {
-        const std::string why = t.bytes->error();
-        const std::string what =
-            "cannot write " + t.file + ": " + (why.empty() ? sf_strerror(t.sound) : why);
-        if (isDiskFull(why))
-            endOnFullDisk(what);
-        else
-            stopFile(t, what);
-    }
+    const std::string why = t.bytes->error();
+    const std::string what =
+        "cannot write " + t.file + ": " + (why.empty() ? "the write fell short" : why);
+    if (isDiskFull(why))
+        endOnFullDisk(what);
+    else
+        stopFile(t, what);
 }
 
 void Recording::write(host::HostChannel& channel, const double* block, std::int32_t count) {
@@ -702,7 +605,7 @@ std::string Recording::fileOf(const host::HostChannel& channel) const {
 }
 
 void Recording::flush() {
-    if (open_)
+    if (open_ && stale_)
         updateManifest();
 }
 
@@ -752,7 +655,10 @@ bool Recording::writeManifest(std::string& why) {
              << (t.failure.empty() ? std::string("ok") : "failed: " + escape(t.failure)) << "\n";
     }
     // Whole or not at all: a failed write keeps the manifest written before.
-    return platform::writeWholeFile(manifestPath(), text.str(), why);
+    if (!platform::writeWholeFile(manifestPath(), text.str(), why))
+        return false;
+    stale_ = false;
+    return true;
 }
 
 // --- Reading back ------------------------------------------------------------

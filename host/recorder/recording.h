@@ -1,8 +1,9 @@
 // Writing a run to disk: <directory>/<name>/<name>.kova, a small text manifest,
 // beside one 32-bit float WAV file per channel (see docs/recording.md). The
-// channel files are written by libsndfile: a WAV file that turns into RF64 by
-// itself past 4 GiB, its header brought up to date after every block, so that
-// whatever a crash leaves is readable and declares what it holds.
+// channel files are written by WavWriter (wavfile.h): a float WAVE header
+// with a PEAK chunk, turned into RF64 past 4 GiB, brought up to date
+// after every block, so that whatever a crash leaves is readable and declares
+// what it holds. They are read back through libsndfile.
 #pragma once
 
 #include <cstdint>
@@ -98,7 +99,8 @@ public:
     // The same with 64-bit values, for the raw64 and CSV formats (the others
     // take them rounded to float).
     void write(host::HostChannel& channel, const double* block, std::int32_t count);
-    // Brings the manifest up to date.
+    // Brings the manifest up to date: rewritten when a block was written (or
+    // a file failed) since it was written last.
     void flush();
     // Closes the files and writes the final status: failed when anything
     // failed, else as `end` says.
@@ -154,6 +156,8 @@ private:
     ErrorHandler onError_;
     double seconds_ = 0;
     std::int64_t bytes_ = 0;
+    bool stale_ = false;          // the manifest's counts lag the files
+    std::string manifestFailure_; // its last update's failure, "" when it went well
     bool diskFull_ = false;
     std::function<void()> onDiskFull_;
     std::string reserve_; // the file that keeps room for the manifest, "" when none

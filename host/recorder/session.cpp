@@ -52,9 +52,10 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     update_.setInterval(options_.updateIntervalMs);
     QObject::connect(&update_, &QTimer::timeout, [this] {
         host_->updateData();
-        // The files and the manifest are brought up to date about once a second.
-        if (recording_ && ++updateTicks_ * options_.updateIntervalMs >= 1000) {
-            updateTicks_ = 0;
+        // The files' headers follow every block; the manifest follows every
+        // round of blocks, so that after a crash its counts lag the files by
+        // at most the last block of each channel.
+        if (recording_) {
             recording_->setRunSeconds(host_->time());
             recording_->flush();
         }
@@ -242,7 +243,6 @@ void Session::starting() {
             dir += '/';
         host_->setCurrentFile(dir.toStdU16String(), QString::fromStdString(name).toStdU16String());
     }
-    updateTicks_ = 0;
     update_.start();
     if (onState_)
         onState_(true);

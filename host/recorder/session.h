@@ -123,7 +123,6 @@ private:
     std::unique_ptr<host::Host> host_;
     std::unique_ptr<Recording> recording_;
     QTimer update_;
-    int updateTicks_ = 0;
     bool shutDown_ = false;
     std::vector<std::string> failures_;
     struct Kept {

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "program.h"
 #include "recording.h"
+#include "recover.h"
 #include "session.h"
 
 #include "platform/com.h"
@@ -415,7 +416,77 @@ TEST(RecorderProgram, KilledAndTerminatedRunsLeaveTruthfulFiles) {
         EXPECT_LE(QFileInfo(wav).size() - static_cast<qint64>(info.frames) * 4, 200);
         for (std::size_t k = 0; k < samples.size(); k += 100)
             ASSERT_EQ(samples[k + 99] - samples[k], 99.0f) << k;
+        if (!kill)
+            continue;
+        // The manifest follows every round of blocks: it lags the file by at
+        // most the last block (one per update here), and `recover` takes the
+        // counts from the files.
+        ASSERT_EQ(run.channels.size(), 2u);
+        EXPECT_LE(info.frames - run.channels[0].samples, 100u) << run.channels[0].samples;
+        EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/.k.room")));
+        QProcess r;
+        r.start(QString::fromStdString(kModules + "/recorder"),
+                {"recover", QString::fromStdString(folder)});
+        ASSERT_TRUE(r.waitForFinished(60000));
+        EXPECT_EQ(r.exitCode(), 0) << r.readAllStandardError().toStdString();
+        recorder::RecordedRun mended;
+        ASSERT_TRUE(recorder::readManifest(folder + "/k.kova", mended, error)) << error;
+        EXPECT_EQ(mended.status, "interrupted (recovered)");
+        ASSERT_EQ(mended.channels.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            recorder::WavInfo each;
+            ASSERT_TRUE(
+                recorder::readWavInfo(folder + "/" + mended.channels[i].files.at(0), each, error))
+                << error;
+            EXPECT_EQ(mended.channels[i].samples, each.frames) << i;
+            EXPECT_EQ(mended.channels[i].name, run.channels[i].name);
+        }
+        EXPECT_GE(mended.seconds,
+                  static_cast<double>(info.frames) / mended.channels[0].frequency - 0.001);
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/.k.room")));
+        // Once mended, a second time changes nothing; an ended recording is refused.
+        r.start(QString::fromStdString(kModules + "/recorder"),
+                {"recover", QString::fromStdString(folder + "/k.kova")});
+        ASSERT_TRUE(r.waitForFinished(60000));
+        EXPECT_EQ(r.exitCode(), 0);
     }
+}
+
+// `recover` refuses what it cannot mend and leaves it as it was: a recording
+// that ended, a folder without a manifest, a file that is not a manifest, and
+// a channel file that cannot be read.
+TEST(RecorderProgram, RecoverRefusesWhatItCannotMend) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    {
+        recorder::Recording rec(d, "ended");
+        host::Host host;
+        host::HostChannel* c = host.addChannel("A", 10);
+        ASSERT_TRUE(rec.open(host.channels()));
+        const std::vector<float> v = {1, 2, 3};
+        rec.write(*c, v.data(), 3);
+        rec.close(recorder::Recording::End::Complete);
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(recorder::recover(d + "/ended", out, err), 1);
+    EXPECT_NE(err.str().find("ended as \"complete\""), std::string::npos) << err.str();
+    QDir(dir.path()).mkdir("empty");
+    EXPECT_EQ(recorder::recover(d + "/empty", out, err), 2);
+    std::ofstream(d + "/other.kova") << "[recording]\nformat=something else\n";
+    EXPECT_EQ(recorder::recover(d + "/other.kova", out, err), 2);
+
+    // A recording left "recording" whose file is not a WAV file any more.
+    QDir(dir.path()).mkdir("torn");
+    const std::string manifest = "[recording]\nformat=kova-recording 1\nname=torn\n"
+                                 "status=recording\nchannels=1\n\n[channel 0]\nname=A\n"
+                                 "frequency=10\nsamples=0\nfiles=00-A.wav\nstatus=ok\n";
+    std::ofstream(d + "/torn/torn.kova") << manifest;
+    std::ofstream(d + "/torn/00-A.wav") << "not a sound file";
+    err.str("");
+    EXPECT_EQ(recorder::recover(d + "/torn", out, err), 1);
+    EXPECT_NE(err.str().find("is not changed"), std::string::npos) << err.str();
+    std::ifstream in(d + "/torn/torn.kova", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), manifest);
 }
 
 // Ctrl+C while modal dialogs are open (one inside the other, as a module's

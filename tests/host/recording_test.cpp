@@ -2,6 +2,7 @@
 // read back.
 #include "analysis.h"
 #include "recording.h"
+#include "wavfile.h"
 
 #include "host/host.h"
 #include "platform/wholefile.h"
@@ -10,15 +11,20 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <memory>
 
 using recorder::Recording;
@@ -94,7 +100,151 @@ private:
     std::unique_ptr<recorder::ByteFile> file_;
 };
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint64_t little(const std::string& bytes, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+    return v;
+}
+
 } // namespace
+
+// The channel file's header, byte by byte: float format with its cbSize, the
+// room for RF64's sizes, the sample count and the peak.
+TEST(WavFile, HeaderDeclaresFloatItsCountAndPeakAndReadsBackBitForBit) {
+    QTemporaryDir dir;
+    host::Host host;
+    host::HostChannel* c = host.addChannel("Alpha", 48000.4);
+    Recording rec(dir.path().toStdString(), "wav");
+    ASSERT_TRUE(rec.open(host.channels()));
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> first = {0.5f, -0.0f, 1e-40f, -7.25f, 3.0f};
+    const std::vector<float> second = {std::numeric_limits<float>::max(), -inf,
+                                       std::bit_cast<float>(0x7fc00123u), 2.0f};
+    rec.write(*c, first.data(), 5);
+    const std::string path = rec.folder() + "/00-Alpha.wav";
+    std::string h = fileBytes(path);
+    ASSERT_EQ(h.size(), 118u + 20);
+    EXPECT_EQ(h.substr(0, 4), "RIFF");
+    EXPECT_EQ(little(h, 4, 4), h.size() - 8);
+    EXPECT_EQ(h.substr(8, 8), std::string("WAVEJUNK"));
+    EXPECT_EQ(little(h, 16, 4), 28u);
+    EXPECT_EQ(h.substr(48, 4), "fmt ");
+    EXPECT_EQ(little(h, 52, 4), 18u);
+    EXPECT_EQ(little(h, 56, 2), 3u); // WAVE_FORMAT_IEEE_FLOAT
+    EXPECT_EQ(little(h, 58, 2), 1u);
+    EXPECT_EQ(little(h, 60, 4), 48000u);
+    EXPECT_EQ(little(h, 64, 4), 192000u);
+    EXPECT_EQ(little(h, 68, 2), 4u);
+    EXPECT_EQ(little(h, 70, 2), 32u);
+    EXPECT_EQ(little(h, 72, 2), 0u); // cbSize, present
+    EXPECT_EQ(h.substr(74, 4), "fact");
+    EXPECT_EQ(little(h, 82, 4), 5u);
+    EXPECT_EQ(h.substr(86, 4), "PEAK");
+    EXPECT_EQ(little(h, 90, 4), 16u);
+    EXPECT_EQ(little(h, 94, 4), 1u);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 102, 4))), 7.25f);
+    EXPECT_EQ(little(h, 106, 4), 3u); // where the peak is
+    EXPECT_EQ(h.substr(110, 4), "data");
+    EXPECT_EQ(little(h, 114, 4), 20u);
+
+    rec.write(*c, second.data(), 4);
+    h = fileBytes(path);
+    EXPECT_EQ(little(h, 4, 4), h.size() - 8);
+    EXPECT_EQ(little(h, 82, 4), 9u);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 102, 4))), inf);
+    EXPECT_EQ(little(h, 106, 4), 6u);
+    EXPECT_EQ(little(h, 114, 4), 36u);
+    rec.close(Recording::End::Complete);
+    EXPECT_EQ(fileBytes(path), h); // the header followed every block
+
+    std::vector<float> got;
+    std::uint32_t rate = 0;
+    std::string error;
+    ASSERT_TRUE(recorder::readWavSamples(path, got, &rate, error)) << error;
+    EXPECT_EQ(rate, 48000u);
+    std::vector<float> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    ASSERT_EQ(got.size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(all[i])) << i;
+}
+
+// An audio tool reads the files as they are: no warning about the header, the
+// count, rate and peak it finds are those written.
+TEST(WavFile, SoxReadsTheFilesWithoutAWarning) {
+    const QString sox = QStandardPaths::findExecutable("sox");
+    ASSERT_FALSE(sox.isEmpty()) << "sox is in scripts/apt.d/base.list";
+    QTemporaryDir dir;
+    host::Host host;
+    host::HostChannel* c = host.addChannel("Tone", 8000);
+    Recording rec(dir.path().toStdString(), "sox");
+    ASSERT_TRUE(rec.open(host.channels()));
+    std::vector<float> v(800);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = 0.5f * static_cast<float>(std::sin(static_cast<double>(i) * 0.1));
+    v[123] = -0.75f;
+    rec.write(*c, v.data(), 400);
+    rec.write(*c, v.data() + 400, 400);
+    rec.close(Recording::End::Complete);
+    const QString path = QString::fromStdString(rec.folder() + "/00-Tone.wav");
+    QProcess info;
+    info.start(sox, {"--i", path});
+    ASSERT_TRUE(info.waitForFinished(30000));
+    const QString said = info.readAllStandardOutput();
+    const QString warned = info.readAllStandardError();
+    EXPECT_EQ(info.exitCode(), 0);
+    EXPECT_TRUE(warned.isEmpty()) << warned.toStdString();
+    EXPECT_TRUE(said.contains(QRegularExpression("Sample Rate\\s*:\\s*8000")))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains(QRegularExpression("Duration\\s*:.*= 800 samples")))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("Floating Point PCM")) << said.toStdString();
+    QProcess stat;
+    stat.start(sox, {path, "-n", "stat"});
+    ASSERT_TRUE(stat.waitForFinished(30000));
+    const QString report = stat.readAllStandardError(); // stat reports there
+    EXPECT_EQ(stat.exitCode(), 0);
+    EXPECT_FALSE(report.contains("WARN")) << report.toStdString();
+    EXPECT_TRUE(report.contains(QRegularExpression("Samples read:\\s*800\\b")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QRegularExpression("Minimum amplitude:\\s*-0\\.750000")))
+        << report.toStdString();
+}
+
+// A cut brings the peak down to what stays, also when it lies in a block
+// before the last one.
+TEST(WavFile, ACutKeepsThePeakOfWhatStays) {
+    QTemporaryDir dir;
+    std::string error;
+    auto file = recorder::openByteFile(dir.filePath("cut.wav").toStdString(), error);
+    ASSERT_NE(file, nullptr) << error;
+    recorder::WavWriter wav(*file, 10);
+    ASSERT_TRUE(wav.begin());
+    const std::vector<float> a = {1, -2}, b = {9, 3}, c = {0.5f, -20};
+    ASSERT_TRUE(wav.append(a.data(), 2));
+    ASSERT_TRUE(wav.append(b.data(), 2));
+    ASSERT_TRUE(wav.append(c.data(), 2));
+    EXPECT_EQ(wav.peak(), 20.0f);
+    ASSERT_TRUE(wav.cut(5));
+    EXPECT_EQ(wav.peak(), 9.0f);
+    ASSERT_TRUE(wav.cut(2));
+    EXPECT_EQ(wav.peak(), 2.0f);
+    const std::string h = fileBytes(dir.filePath("cut.wav").toStdString());
+    ASSERT_EQ(h.size(), 126u);
+    EXPECT_EQ(little(h, 82, 4), 2u);
+    EXPECT_EQ(little(h, 106, 4), 1u);
+    EXPECT_EQ(little(h, 114, 4), 8u);
+    std::vector<float> got;
+    ASSERT_TRUE(
+        recorder::readWavSamples(dir.filePath("cut.wav").toStdString(), got, nullptr, error));
+    EXPECT_EQ(got, a);
+}
 
 TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     QTemporaryDir dir;
@@ -310,6 +460,19 @@ TEST(Recording, PastFourGiBTheFileTurnsRF64AndKeepsItsCount) {
     ASSERT_TRUE(recorder::readWavInfo(path, info, error)) << error;
     EXPECT_TRUE(info.rf64);
     EXPECT_EQ(info.frames, total);
+    // RF64's sizes in the chunk kept for them, the 32-bit ones at -1.
+    std::ifstream in(path, std::ios::binary);
+    std::string h(118, '\0');
+    in.read(h.data(), 118);
+    EXPECT_EQ(h.substr(0, 4), "RF64");
+    EXPECT_EQ(little(h, 4, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(h.substr(12, 4), "ds64");
+    EXPECT_EQ(little(h, 20, 8), 110 + total * 4);
+    EXPECT_EQ(little(h, 28, 8), total * 4);
+    EXPECT_EQ(little(h, 36, 8), total);
+    EXPECT_EQ(little(h, 82, 4), total); // still fits in 32 bits
+    EXPECT_EQ(little(h, 114, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(std::bit_cast<float>(static_cast<std::uint32_t>(little(h, 102, 4))), 9.0f);
     std::vector<float> end;
     ASSERT_TRUE(recorder::readWavSamples(path, end, nullptr, error, total - 4));
     EXPECT_EQ(end, (std::vector<float>{0, 7, 8, 9}));
