@@ -462,7 +462,16 @@ void MainWindow::append(const host::LogMessage& m) {
 
 void MainWindow::refillLog() {
     log_->clear();
-    for (const host::LogMessage& m : session_.host().messages())
+    const host::Host& host = session_.host();
+    if (host.messagesDropped() > 0) {
+        const Recording* r = session_.recording();
+        QString note = tr("%1 older messages are no longer kept here").arg(host.messagesDropped());
+        if (r != nullptr && !r->logPath().empty())
+            note +=
+                tr("; the recording's log has them: %1").arg(QString::fromStdString(r->logPath()));
+        log_->appendPlainText(note);
+    }
+    for (const host::LogMessage& m : host.messages())
         append(m);
 }
 

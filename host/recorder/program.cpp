@@ -532,10 +532,18 @@ void Program::runEnded() {
         state(text + (r != nullptr ? ": " + r->status() : std::string()));
     }
     out_ << formatSummary(session_->summary(), session_->runSeconds());
-    if (const Recording* r = session_->recording()) {
+    const Recording* r = session_->recording();
+    if (r != nullptr) {
         out_ << "Recording: " << r->manifestPath() << " (" << r->status() << ")\n";
         if (r->failed())
             failure("recording failed: " + r->error());
+    }
+    if (const std::uint64_t dropped = session_->host().messagesDropped(); dropped > 0) {
+        out_ << "Log: the newest " << session_->host().messages().size() << " messages kept, "
+             << dropped << " older ones dropped";
+        if (r != nullptr && !r->logPath().empty())
+            out_ << " (this run's are all in " << r->logPath() << ")";
+        out_ << "\n";
     }
     out_.flush();
     if (options_.plot)

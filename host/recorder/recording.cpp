@@ -455,6 +455,73 @@ bool Recording::keepConfiguration(const std::string& path) {
     return true;
 }
 
+bool Recording::keepLog() {
+    if (!open_ || logFd_ >= 0)
+        return open_;
+    const std::string file = name_ + ".log";
+    const std::string path = folder_ + "/" + file;
+    logFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (logFd_ < 0) {
+        const std::string why = std::strerror(errno);
+        if (isDiskFull(why))
+            endOnFullDisk("cannot create " + path + ": " + why);
+        else
+            fail("cannot create " + path + ": " + why);
+        return false;
+    }
+    log_ = file;
+    std::string why;
+    if (!writeManifest(why)) {
+        closeLog();
+        fail("cannot write " + manifestPath() + ": " + why);
+        return false;
+    }
+    return true;
+}
+
+void Recording::log(const host::LogMessage& message) {
+    if (logFd_ < 0 || !open_ || diskFull_)
+        return;
+    // "2025-01-01T11:00:00.250Z info  [source] text": UTC, one line a message.
+    const char* kind = message.kind == host::kLogInfo    ? "info "
+                       : message.kind == host::kLogTrace ? "trace"
+                       : message.kind == host::kLogError ? "error"
+                                                         : nullptr;
+    const std::string kindText =
+        kind != nullptr ? std::string(kind) : "kind " + std::to_string(message.kind);
+    std::string line = QDateTime::fromMSecsSinceEpoch(message.ms, Qt::UTC)
+                           .toString("yyyy-MM-ddTHH:mm:ss.zzzZ")
+                           .toStdString() +
+                       " " + kindText + " [" +
+                       escape(QString::fromStdU16String(message.source).toStdString()) + "] " +
+                       escape(QString::fromStdU16String(message.text).toStdString()) + "\n";
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(logFd_, line.data() + done, line.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        const std::string why = std::strerror(n < 0 ? errno : ENOSPC);
+        const std::string path = folder_ + "/" + log_;
+        closeLog(); // before the report, which comes back here as a message
+        if (isDiskFull(why))
+            endOnFullDisk("cannot write " + path + ": " + why);
+        else
+            fail("cannot write " + path + ": " + why);
+        return;
+    }
+}
+
+void Recording::closeLog() {
+    if (logFd_ < 0)
+        return;
+    ::close(logFd_);
+    logFd_ = -1;
+}
+
 std::string Recording::plotFile(const host::HostChannel& channel) const {
     auto it = index_.find(&channel);
     if (it == index_.end())
@@ -619,6 +686,7 @@ void Recording::close(End end) {
         updateManifest();
         open_ = false;
     }
+    closeLog();
     for (auto& t : tracks_) {
         if (t->channel != nullptr) {
             t->channel->Release();
@@ -641,6 +709,8 @@ bool Recording::writeManifest(std::string& why) {
     text << "status=" << escape(status()) << "\n";
     if (!config_.empty())
         text << "config=" << escape(config_) << "\n";
+    if (!log_.empty())
+        text << "log=" << escape(log_) << "\n";
     text << "channels=" << tracks_.size() << "\n";
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const Track& t = *tracks_[i];
@@ -700,6 +770,8 @@ bool readManifest(const std::string& path, RecordedRun& run, std::string& error)
                 run.status = value;
             else if (key == "config")
                 run.config = value;
+            else if (key == "log")
+                run.log = value;
         } else if (!run.channels.empty()) {
             RecordedChannel& c = run.channels.back();
             if (key == "name")

@@ -15,7 +15,8 @@
 
 namespace host {
 class HostChannel;
-}
+struct LogMessage;
+} // namespace host
 
 namespace recorder {
 
@@ -89,6 +90,14 @@ public:
     // <name>.res beside the manifest (named there as `config`). False (and the
     // recording failed) when it cannot be read or written.
     bool keepConfiguration(const std::string& path);
+    // Keeps the run's log as <name>.log beside the manifest (named there as
+    // `log`): every message given to log() until the recording ends, one line
+    // each, written through at once. False (and the recording failed) when the
+    // file cannot be made.
+    bool keepLog();
+    // Appends a message to the log file, when one is kept and the recording
+    // is open.
+    void log(const host::LogMessage& message);
     // The file name (in folder()) a channel's plot gets: its file's stem.
     std::string plotFile(const host::HostChannel& channel) const;
     // Appends a block of a channel; the first block opens its file. A full
@@ -120,6 +129,8 @@ public:
     std::string status() const;
     const std::string& folder() const { return folder_; }
     std::string manifestPath() const;
+    // The log file kept by keepLog(), "" when none.
+    std::string logPath() const { return log_.empty() ? std::string() : folder_ + "/" + log_; }
     void setErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
     void setRunSeconds(double seconds) { seconds_ = seconds; }
     SampleFormat format() const { return format_; }
@@ -146,6 +157,7 @@ private:
     void fail(const std::string& message);
     void endOnFullDisk(const std::string& why);
     void keepRoom();
+    void closeLog();
     void giveUpRoom();
 
     std::string directory_;
@@ -163,6 +175,8 @@ private:
     std::string reserve_; // the file that keeps room for the manifest, "" when none
     std::string started_;
     std::string config_; // the copy's file name, "" when none
+    std::string log_;    // the log's file name, "" when none
+    int logFd_ = -1;
     bool open_ = false;
     bool ended_ = false;
     End end_ = End::Complete;
@@ -185,6 +199,7 @@ struct RecordedRun {
     double seconds = 0;
     std::string status;
     std::string config; // the configuration's copy, relative to the folder; "" when none
+    std::string log;    // the run's log, relative to the folder; "" when none
     std::vector<RecordedChannel> channels;
 };
 // False when the manifest cannot be read or is not one of ours.

@@ -46,6 +46,9 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
         [this](host::HostChannel& c, const float* b, std::int32_t n) { received(c, b, n); });
     host_->setRunHandlers([this] { starting(); }, [this] { stopped(); });
     host_->setMessageHandler([this](const host::LogMessage& m) {
+        // The host keeps only the newest messages; a recording keeps them all.
+        if (recording_)
+            recording_->log(m);
         if (onMessage_)
             onMessage_(m);
     });
@@ -231,6 +234,7 @@ void Session::starting() {
                 onDiskFull_();
         });
         if (recording_->open(host_->channels())) {
+            recording_->keepLog();
             host_->hostMessage("recording to " + recording_->manifestPath());
             const std::string config = configurationInUse();
             if (!config.empty())

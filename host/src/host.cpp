@@ -647,6 +647,11 @@ void Host::received(HostChannel& channel, const float* block, std::int32_t count
 void Host::addMessage(LogMessage message) {
     message.ms = QDateTime::currentMSecsSinceEpoch();
     messages_.push_back(std::move(message));
+    const std::size_t kept = std::max<std::size_t>(options_.keptMessages, 1);
+    while (messages_.size() > kept) {
+        messages_.pop_front();
+        ++messagesDropped_;
+    }
     if (messageHandler_)
         messageHandler_(messages_.back());
 }

@@ -66,6 +66,7 @@ try {
   let b = await buttons(page);
   check(!b.start && !b.stop, 'no button is enabled without a token');
   await page.fill('#token', token);
+  if (screenshot) await page.screenshot({ path: screenshot }); // the guide's picture
   await page.click('#useToken');
   await stateBecomes(page, '1');
   check(await page.isHidden('#tokenForm'), 'the token form goes away once the token works');
@@ -80,7 +81,7 @@ try {
   b = await buttons(page);
   check(!b.start && b.stop, 'only Stop is enabled while running');
   await page.waitForFunction(() => /^0:00:0[1-9]\.\d$/.test(document.getElementById('time').textContent));
-  if (screenshot) await page.screenshot({ path: screenshot });
+  if (screenshot) await page.screenshot({ path: screenshot.replace(/\.png$/, '-running.png') });
 
   await press(page, 'stop');
   await stateBecomes(page, '1');

@@ -193,6 +193,67 @@ TEST(RecorderSession, StartRecordsEveryBlockAndNamesTheCurrentFile) {
     EXPECT_EQ(s.host().channels()[1]->blockLength(), 5);
 }
 
+// The host keeps the newest messages and counts the others; a recording's
+// log file has every message of its run, one line each, and nothing after it.
+TEST(RecorderSession, TheLogKeepsAWindowAndTheRecordingEveryMessage) {
+    QTemporaryDir dir;
+    recorder::Session s(options(dir, {"HostProbe"}));
+    std::uint64_t seen = 0;
+    s.setMessageHandler([&](const host::LogMessage&) { ++seen; });
+    ASSERT_EQ(s.loadModules(), 1);
+    const host::Host& h = s.host();
+    s.start();
+    IRecorderLog& log = s.host().modules()[0]->log();
+    const std::size_t kept = s.host().options().keptMessages;
+    const int n = static_cast<int>(kept) * 3 + 7;
+    auto text = [](int i) { return QString("message %1").arg(i).toStdU16String(); };
+    for (int i = 0; i < n; ++i) {
+        const std::u16string t = i == 5 ? text(i) + u"\nsecond line" : text(i);
+        ASSERT_EQ(log.addmessage(u"Probe", t.c_str(), i % 2 == 0 ? 1 : 7), S_OK);
+    }
+    ASSERT_EQ(h.messages().size(), kept);
+    EXPECT_EQ(h.messages().front().text, text(n - static_cast<int>(kept)));
+    EXPECT_EQ(h.messages().back().text, text(n - 1));
+    EXPECT_EQ(h.messagesDropped() + kept, seen); // every message is kept or counted
+    s.stop();
+    EXPECT_EQ(h.messagesDropped() + kept, seen);
+
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(s.currentFile(), run, error)) << error;
+    EXPECT_EQ(run.log, "run.log");
+    const std::string path = dir.filePath("rec/run/run.log").toStdString();
+    ASSERT_EQ(s.recording()->logPath(), path);
+    auto lines = [&] {
+        std::vector<std::string> all;
+        std::ifstream in(path, std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            all.push_back(line);
+        return all;
+    };
+    const std::vector<std::string> all = lines();
+    ASSERT_FALSE(all.empty());
+    EXPECT_NE(all[0].find(" info  [host] recording to "), std::string::npos) << all[0];
+    // Every line: UTC time to the millisecond, kind, source, text on one line.
+    const QRegularExpression form(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (info |trace|error|kind \d+) \[[^]]*\] )");
+    int next = 0;
+    for (const std::string& line : all) {
+        ASSERT_TRUE(form.match(QString::fromStdString(line)).hasMatch()) << line;
+        if (line.find(" [Probe] message ") == std::string::npos)
+            continue;
+        const std::string end =
+            " [Probe] message " + std::to_string(next) + (next == 5 ? "\\nsecond line" : "");
+        ASSERT_GE(line.size(), end.size());
+        ASSERT_EQ(line.substr(line.size() - end.size()), end);
+        EXPECT_EQ(line.find(next % 2 == 0 ? " trace " : " error "), 24u) << line;
+        ++next;
+    }
+    EXPECT_EQ(next, n);
+    log.addmessage(u"Probe", u"after the run", 0);
+    EXPECT_EQ(lines().size(), all.size());
+}
+
 TEST(RecorderSession, ARecordingThatFailsLeavesTheRunGoing) {
     QTemporaryDir dir;
     auto o = options(dir, {"HostProbe"});

@@ -97,7 +97,10 @@ struct HostOptions {
     std::string dataDirectory;             // base of relative paths in translatepath
     bool recordCalls = true;               // keep the call log
     bool keepSamples = true;               // keep every received sample per channel
-    void* mainWindow = nullptr;            // answered by getmainwindow (a QWidget* here)
+    // The log keeps the newest this many messages; older ones are counted
+    // (messagesDropped) and reach only the message handler.
+    std::size_t keptMessages = 1000;
+    void* mainWindow = nullptr; // answered by getmainwindow (a QWidget* here)
     // The block length of a channel whose length nobody set, decided from its
     // frequency each time the channel set is reported; empty: blockLength.
     std::function<std::int32_t(double frequency)> blockLengthFor;
@@ -452,7 +455,10 @@ public:
 
     // --- Log ----------------------------------------------------------------
     HostLog& log() { return log_; } // not attributed to any module
-    const std::vector<LogMessage>& messages() const { return messages_; }
+    // The newest options().keptMessages messages, oldest first.
+    const std::deque<LogMessage>& messages() const { return messages_; }
+    // Messages no longer kept, counted since the host began.
+    std::uint64_t messagesDropped() const { return messagesDropped_; }
     using MessageHandler = std::function<void(const LogMessage&)>;
     void setMessageHandler(MessageHandler handler) { messageHandler_ = std::move(handler); }
     // The host's own events go to the same log, source "host".
@@ -512,7 +518,8 @@ private:
     mutable std::size_t holes_ = 0;
     std::unordered_map<const IRecorderChannel*, HostChannel*> members_; // those of channels_
     HostLog log_;
-    std::vector<LogMessage> messages_;
+    std::deque<LogMessage> messages_;
+    std::uint64_t messagesDropped_ = 0;
     std::string lastError_;
 
     std::atomic<bool> running_{false};
