@@ -12,14 +12,20 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <iostream>
+#include <mutex>
 #include <set>
+#include <thread>
 
 namespace recorder {
 
@@ -98,6 +104,88 @@ private:
     Clock::time_point start_;
     Clock::time_point last_;
     bool drawn_ = false;
+};
+
+// One computed run of a channel's samples, in one of the writer's slots.
+struct Chunk {
+    host::HostChannel* channel = nullptr;
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;
+    std::size_t slot = 0;
+};
+
+// Writes the chunks a render computes on a thread of its own, in order, so
+// that the next chunks are computed while the last ones go to the disk. The
+// computing side fills slot `next()` once `waitForSlot` says it is free and
+// hands it over with `submit`; after a failed write the rest is dropped.
+class ChunkWriter {
+public:
+    static constexpr std::size_t kSlots = 3;
+
+    explicit ChunkWriter(std::function<bool(const Chunk&)> write)
+        : write_(std::move(write)), thread_([this] { run(); }) {}
+    ~ChunkWriter() { finish(); }
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    std::size_t next() const { return submitted_ % kSlots; }
+    // False once a write has failed.
+    bool waitForSlot() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return inHand_ < kSlots || failed_; });
+        return !failed_;
+    }
+    void submit(Chunk chunk) {
+        chunk.slot = next();
+        ++submitted_;
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back(chunk);
+            ++inHand_;
+        }
+        changed_.notify_all();
+    }
+    // Writes what is queued and ends the thread; false when a write failed.
+    bool finish() {
+        if (thread_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                closing_ = true;
+            }
+            changed_.notify_all();
+            thread_.join();
+        }
+        return !failed_;
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
+            if (queue_.empty())
+                return;
+            const Chunk chunk = queue_.front();
+            queue_.pop_front();
+            const bool skip = failed_;
+            lock.unlock();
+            const bool ok = skip || write_(chunk);
+            lock.lock();
+            --inHand_;
+            failed_ = failed_ || !ok;
+            changed_.notify_all();
+        }
+    }
+
+    std::function<bool(const Chunk&)> write_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Chunk> queue_;
+    std::size_t inHand_ = 0; // queued or being written
+    std::size_t submitted_ = 0;
+    bool closing_ = false;
+    bool failed_ = false;
+    std::thread thread_; // last: starts once the rest is there
 };
 
 bool writeAll(std::FILE* file, const void* data, std::size_t bytes) {
@@ -281,27 +369,75 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
     StopOnSignal stop;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     Progress progress(o.progress && terminal, total, err);
+    std::mutex errMutex; // the writer's messages and the progress bar share it
     const bool wide = o.format == SampleFormat::Raw64 || o.format == SampleFormat::Csv;
-    std::vector<float> floats(wide ? 0 : o.chunk);
-    std::vector<double> doubles(wide ? o.chunk : 0);
-    std::string text;
+    std::vector<std::vector<float>> floats(ChunkWriter::kSlots,
+                                           std::vector<float>(wide ? 0 : o.chunk));
+    std::vector<std::vector<double>> doubles(ChunkWriter::kSlots,
+                                             std::vector<double>(wide ? o.chunk : 0));
 
     std::unique_ptr<Recording> recording;
     if (!o.toStdout()) {
         const std::string name =
             Recording::freeName(o.directory, o.name.empty() ? baseNameOf(o.config) : o.name);
         recording = std::make_unique<Recording>(o.directory, name, Recording::Opener{}, o.format);
-        recording->setErrorHandler(
-            [&err](const std::string& m) { err << "\nrecorder render: " << m << "\n"; });
+        recording->setErrorHandler([&err, &errMutex](const std::string& m) {
+            const std::lock_guard lock(errMutex);
+            err << "\nrecorder render: " << m << "\n";
+        });
         recording->setRunSeconds(o.seconds);
         if (!recording->open(selected) || !recording->keepConfiguration(o.config))
             return failed(recording->error());
     }
 
     const auto began = std::chrono::steady_clock::now();
-    std::uint64_t done = 0;
-    bool writeFailed = false;
+    std::atomic<std::uint64_t> done{0}; // samples written
+    int writeErrno = 0;                 // standard output's failure
     auto lastFlush = began;
+    std::string text;
+    // From here to its finish() only the writer's thread touches the
+    // recording and standard output.
+    ChunkWriter writer([&](const Chunk& c) {
+        const auto count = static_cast<std::int32_t>(c.count);
+        const float* f = floats[c.slot].data();
+        const double* d = doubles[c.slot].data();
+        if (recording) {
+            if (wide)
+                recording->write(*c.channel, d, count);
+            else
+                recording->write(*c.channel, f, count);
+            if (recording->failed())
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastFlush > std::chrono::seconds(1)) {
+                recording->flush();
+                lastFlush = now;
+            }
+        } else {
+            bool ok = false;
+            if (o.format == SampleFormat::Csv) {
+                text.clear();
+                if (c.first == 0)
+                    text = kCsvHeader;
+                appendCsv(text, c.first, c.channel->frequency(), d, c.count);
+                ok = writeAll(stdout, text.data(), text.size());
+            } else {
+                ok = wide ? writeAll(stdout, d, c.count * sizeof(double))
+                          : writeAll(stdout, f, c.count * sizeof(float));
+            }
+            if (!ok) {
+                writeErrno = errno;
+                return false;
+            }
+        }
+        done += c.count;
+        return true;
+    });
+    auto showProgress = [&](bool force) {
+        const std::lock_guard lock(errMutex);
+        progress.update(done.load(), force);
+    };
+    bool writeFailed = false;
     // Noise: one state, from the generator's start, through every channel
     // in the recorder's order; channels not rendered still move it on.
     std::uint32_t noise = 1;
@@ -309,72 +445,50 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
         host::HostChannel& channel = *all[i];
         const std::uint64_t due = samplesDue(channel.frequency(), o.seconds);
         if (!chosen[i]) {
-            if (!source.skip(channel, due, noise))
+            if (!source.skip(channel, due, noise)) {
+                writer.finish();
+                if (recording)
+                    recording->close(Recording::End::Complete);
                 return failed("the emulator did not answer for " +
                               host::utf8(channel.name().c_str()));
+            }
             continue;
         }
         for (std::uint64_t k = 0; k < due && stop.signal() == 0; k += o.chunk) {
+            if (!writer.waitForSlot()) {
+                writeFailed = true;
+                break;
+            }
             const std::uint64_t n = std::min<std::uint64_t>(o.chunk, due - k);
-            const auto count = static_cast<std::int32_t>(n);
-            if (!source.fill(channel, k, n, wide ? nullptr : floats.data(),
-                             wide ? doubles.data() : nullptr, noise)) {
+            const std::size_t slot = writer.next();
+            if (!source.fill(channel, k, n, wide ? nullptr : floats[slot].data(),
+                             wide ? doubles[slot].data() : nullptr, noise)) {
+                writer.finish();
                 if (recording)
                     recording->close(Recording::End::Complete);
                 return failed("the emulator did not answer for " +
                               host::utf8(channel.name().c_str()) + " at sample " +
                               std::to_string(k));
             }
-            if (recording) {
-                if (wide)
-                    recording->write(channel, doubles.data(), count);
-                else
-                    recording->write(channel, floats.data(), count);
-                if (recording->failed()) {
-                    writeFailed = true;
-                    break;
-                }
-                const auto now = std::chrono::steady_clock::now();
-                if (now - lastFlush > std::chrono::seconds(1)) {
-                    recording->flush();
-                    lastFlush = now;
-                }
-            } else {
-                bool ok = false;
-                if (o.format == SampleFormat::Csv) {
-                    text.clear();
-                    if (k == 0)
-                        text = kCsvHeader;
-                    appendCsv(text, k, channel.frequency(), doubles.data(), n);
-                    ok = writeAll(stdout, text.data(), text.size());
-                } else {
-                    const std::size_t size = n * (wide ? sizeof(double) : sizeof(float));
-                    ok = writeAll(stdout,
-                                  wide ? static_cast<const void*>(doubles.data())
-                                       : static_cast<const void*>(floats.data()),
-                                  size);
-                }
-                if (!ok) {
-                    progress.finish();
-                    if (errno == EPIPE)
-                        return 0; // the reader has what it wanted
-                    return failed(std::string("cannot write to standard output: ") +
-                                  std::strerror(errno));
-                }
-            }
-            done += n;
-            progress.update(done);
+            writer.submit({&channel, k, n, slot});
+            showProgress(false);
         }
     }
-    progress.update(done, true);
+    writeFailed = !writer.finish() || writeFailed;
+    showProgress(true);
     progress.finish();
+    if (!recording && writeFailed) {
+        if (writeErrno == EPIPE)
+            return 0; // the reader has what it wanted
+        return failed(std::string("cannot write to standard output: ") + std::strerror(writeErrno));
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (!recording) {
         if (std::fflush(stdout) != 0 && errno != EPIPE)
             return failed(std::string("cannot write to standard output: ") + std::strerror(errno));
         if (stop.signal() != 0) {
-            err << "recorder render: interrupted after " << done << " samples\n";
+            err << "recorder render: interrupted after " << done.load() << " samples\n";
             return 128 + stop.signal();
         }
         return 0;
@@ -382,8 +496,8 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
     recording->close(stop.signal() != 0 ? Recording::End::Interrupted : Recording::End::Complete);
     char line[200];
     std::snprintf(line, sizeof line, "%zu channels, %.0f samples in %.2f s (%.1f MS/s)\n",
-                  selected.size(), static_cast<double>(done), seconds,
-                  seconds > 0 ? static_cast<double>(done) / seconds / 1e6 : 0.0);
+                  selected.size(), static_cast<double>(done.load()), seconds,
+                  seconds > 0 ? static_cast<double>(done.load()) / seconds / 1e6 : 0.0);
     out << "Rendered: " << recording->manifestPath() << " (" << recording->status() << "), "
         << line;
     out.flush();

@@ -371,6 +371,39 @@ TEST(RecorderRender, CtrlCLeavesCompleteFilesAndAManifestSayingInterrupted) {
     EXPECT_GE(total, 1u << 20);
 }
 
+// One channel to standard output that stops taking samples: a full device
+// ends the render at once with the reason; a reader that closes the pipe
+// early (as `| head` does) has what it wanted, and the render ends quietly.
+TEST(RecorderRender, StandardOutputThatFailsEndsTheRender) {
+    if (!haveTolvex())
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const std::string config = writeFile(dir, "every.res", everyKind());
+    const QString program = QString::fromStdString(kModuleDir + "/recorder");
+    const QStringList args{
+        "render", QString::fromStdString(config), "--seconds", "100000", "--dir", "-", "--channel",
+        "Sine"};
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(program, args);
+    ASSERT_TRUE(full.waitForFinished(60000));
+    EXPECT_EQ(full.exitCode(), 1);
+    const QString why = QString::fromUtf8(full.readAllStandardError());
+    EXPECT_TRUE(why.contains("cannot write to standard output: No space left on device"))
+        << why.toStdString();
+
+    QProcess closing;
+    QProcess head;
+    closing.setStandardOutputProcess(&head);
+    head.setStandardOutputFile("/dev/null");
+    head.start("head", {"-c", "100"});
+    closing.start(program, args);
+    ASSERT_TRUE(closing.waitForFinished(60000));
+    EXPECT_TRUE(head.waitForFinished(60000));
+    EXPECT_EQ(closing.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(closing.exitCode(), 0) << closing.readAllStandardError().toStdString();
+}
+
 TEST(RecorderRender, WhatCannotBeRenderedIsRefusedWithAReason) {
     auto parse = [](std::vector<std::string> args, std::string& error) {
         args.insert(args.begin(), "render");
