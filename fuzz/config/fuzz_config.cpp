@@ -30,12 +30,19 @@ struct World {
 
 World* gWorld = nullptr;
 
-void clearChannels(tolvex::CTolvex& plugin) {
+void clearChannels(World& w) {
+    tolvex::CTolvex& plugin = *w.plugin;
     // In one change of the host's channel set, as the window's Load does.
     plugin.recorder->lockchanges(&plugin, 0);
     while (!plugin.channels.empty())
         tolvex::DeleteChannel(static_cast<std::int32_t>(plugin.channels.size() - 1));
     plugin.recorder->unlockchanges(&plugin, 0);
+    // Channels of one name are bound to the first host channel of that name,
+    // so deleting them leaves the others in the host: empty it, or each input
+    // would start with the channels of all the earlier ones.
+    const std::vector<host::HostChannel*> left = w.host.channels();
+    for (host::HostChannel* channel : left)
+        w.host.removeChannel(channel);
     // The host's answer to the change: the plug-in lets the removed host
     // channels go now, not at the next input (a run frees what it made).
     plugin.notify(PN_UPDATECHANNELS, 0);
@@ -93,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // channel generates a timer period's samples; longer lists are only
     // loaded (their channels take the same paths).
     if (plugin.channels.size() > 8) {
-        clearChannels(plugin);
+        clearChannels(w);
         return 0;
     }
     plugin.notify(PN_UPDATECHANNELS, 0);
@@ -125,13 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         saved = tolvex::config::configurationText(plugin);
     } catch (const platform::IniWriteError&) {
-        clearChannels(plugin); // the window reports it; nothing to compare
+        clearChannels(w); // the window reports it; nothing to compare
         return 0;
     }
     std::vector<std::string> names;
     for (const auto& channel : plugin.channels)
         names.push_back(channel->name);
-    clearChannels(plugin);
+    clearChannels(w);
     const tolvex::config::LoadOutcome again = load(w, "output.res", std::move(saved));
     if (!again.refused.empty())
         fail("a saved configuration is refused");
@@ -140,6 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < names.size(); ++i)
         if (plugin.channels[i]->name != names[i])
             fail("a saved channel loads with another name");
-    clearChannels(plugin);
+    clearChannels(w);
     return 0;
 }
