@@ -28,6 +28,25 @@ float magnitude(float v) {
     return std::isnan(v) ? 0.0f : std::fabs(v);
 }
 
+float largestMagnitude(const float* samples, std::size_t count) {
+    constexpr std::size_t kLanes = 16;
+    float lanes[kLanes] = {};
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes)
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            const float m = std::fabs(samples[i + k]);
+            lanes[k] = m > lanes[k] ? m : lanes[k];
+        }
+    float largest = 0;
+    for (const float m : lanes)
+        largest = m > largest ? m : largest;
+    for (; i < count; ++i) {
+        const float m = std::fabs(samples[i]);
+        largest = m > largest ? m : largest;
+    }
+    return largest;
+}
+
 } // namespace
 
 bool WavWriter::needsRf64(std::uint64_t frames) {
@@ -101,12 +120,16 @@ bool WavWriter::append(const float* samples, std::size_t count) {
     if (marks_.size() >= kMarks)
         marks_.erase(marks_.begin());
     marks_.push_back({frames_, peak_, peakAt_});
-    for (std::size_t i = 0; i < count; ++i) {
-        const float m = magnitude(samples[i]);
-        if (m > peak_) {
-            peak_ = m;
-            peakAt_ = frames_ + i;
-        }
+    // The block's largest magnitude first, in a loop without branches that
+    // the compiler vectorises (a NaN never wins a comparison); its first
+    // sample only when it beats the peak so far.
+    const float largest = largestMagnitude(samples, count);
+    if (largest > peak_) {
+        std::size_t i = 0;
+        while (magnitude(samples[i]) != largest)
+            ++i;
+        peak_ = largest;
+        peakAt_ = frames_ + i;
     }
     frames_ += count;
     return writeHeader();

@@ -246,6 +246,41 @@ TEST(WavFile, ACutKeepsThePeakOfWhatStays) {
     EXPECT_EQ(got, a);
 }
 
+// The peak of long blocks: its first sample among equal magnitudes, a NaN
+// never the peak, and a later block that only equals it leaves it where it is.
+TEST(WavFile, ThePeakOfLongBlocksIsItsFirstSample) {
+    QTemporaryDir dir;
+    std::string error;
+    auto file = recorder::openByteFile(dir.filePath("peak.wav").toStdString(), error);
+    ASSERT_NE(file, nullptr) << error;
+    recorder::WavWriter wav(*file, 10);
+    ASSERT_TRUE(wav.begin());
+    std::vector<float> block(1003, 0.25f);
+    block[5] = std::numeric_limits<float>::quiet_NaN();
+    block[700] = -6.5f;
+    block[901] = 6.5f;
+    block[1001] = 6.5f; // in the part after the last whole group of lanes
+    ASSERT_TRUE(wav.append(block.data(), block.size()));
+    const auto peakAt = [&] {
+        const std::string h = fileBytes(dir.filePath("peak.wav").toStdString());
+        return little(h, 106, 4);
+    };
+    EXPECT_EQ(wav.peak(), 6.5f);
+    EXPECT_EQ(peakAt(), 700u);
+    std::vector<float> same(40, 1.0f);
+    same[33] = -6.5f;
+    ASSERT_TRUE(wav.append(same.data(), same.size()));
+    EXPECT_EQ(peakAt(), 700u);
+    same[38] = 7.0f;
+    same[39] = -7.0f;
+    ASSERT_TRUE(wav.append(same.data(), same.size()));
+    EXPECT_EQ(wav.peak(), 7.0f);
+    EXPECT_EQ(peakAt(), 1003u + 40 + 38);
+    const std::vector<float> nans(64, std::numeric_limits<float>::quiet_NaN());
+    ASSERT_TRUE(wav.append(nans.data(), nans.size()));
+    EXPECT_EQ(wav.peak(), 7.0f);
+}
+
 TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     QTemporaryDir dir;
     Channels ch;
