@@ -1117,5 +1117,9 @@ TEST(RecorderProgram, CommandFloodEndsPromptlyOnSigterm) {
     EXPECT_LE(static_cast<double>(carried), 4 + 4 * std::ceil(flooded));
     EXPECT_LE(folders, carried + 1);
     EXPECT_GE(folders, 1);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back (its quarantine), so the
+    // recorder's resident size says nothing about what it keeps there.
     EXPECT_LT(after - before, 32 * 1024);
+#endif
 }
