@@ -509,27 +509,20 @@ void print(std::ostream& out, const ChannelVerdict& v) {
                 r.length > 1 ? (" (" + std::to_string(r.length) + " samples)").c_str() : "");
             break;
         case ChannelVerdict::Kind::Missing:
-            std::snprintf(line, sizeof line,
-                          "missing: %llu samples, expected %llu .. %llu (t = %s .. %s), before "
-                          "recorded sample %llu",
-                          static_cast<unsigned long long>(r.length),
-                          static_cast<unsigned long long>(r.expected),
-                          static_cast<unsigned long long>(r.expected + r.length - 1),
-                          secondsText(r.expected, f).c_str(),
-                          secondsText(r.expected + r.length - 1, f).c_str(),
-                          static_cast<unsigned long long>(r.recorded));
+        case ChannelVerdict::Kind::Repeated: {
+            const bool missing = r.kind == ChannelVerdict::Kind::Missing;
+            std::snprintf(
+                line, sizeof line,
+                "%s: %llu samples, expected %llu .. %llu (t = %s .. %s), %s "
+                "recorded sample %llu",
+                missing ? "missing" : "repeated", static_cast<unsigned long long>(r.length),
+                static_cast<unsigned long long>(r.expected),
+                static_cast<unsigned long long>(r.expected + r.length - 1),
+                secondsText(r.expected, f).c_str(),
+                secondsText(r.expected + r.length - 1, f).c_str(),
+                missing ? "before" : "again from", static_cast<unsigned long long>(r.recorded));
             break;
-        case ChannelVerdict::Kind::Repeated:
-            std::snprintf(line, sizeof line,
-                          "repeated: %llu samples, expected %llu .. %llu (t = %s .. %s), again "
-                          "from recorded sample %llu",
-                          static_cast<unsigned long long>(r.length),
-                          static_cast<unsigned long long>(r.expected),
-                          static_cast<unsigned long long>(r.expected + r.length - 1),
-                          secondsText(r.expected, f).c_str(),
-                          secondsText(r.expected + r.length - 1, f).c_str(),
-                          static_cast<unsigned long long>(r.recorded));
-            break;
+        }
         case ChannelVerdict::Kind::ShiftedStart:
             std::snprintf(line, sizeof line,
                           "shifted start: the recording begins with expected sample %llu (t = "
