@@ -86,6 +86,12 @@ public:
         error_ = std::strerror(errno);
         return false;
     }
+    bool sync() override {
+        if (::fdatasync(fd_) == 0)
+            return true;
+        error_ = std::strerror(errno);
+        return false;
+    }
     std::string error() const override { return error_; }
 
 private:
@@ -676,8 +682,21 @@ void Recording::flush() {
         updateManifest();
 }
 
+void Recording::syncFiles() {
+    // Before the last manifest: its counts claim only what the disk holds.
+    for (auto& t : tracks_) {
+        if (t->bytes == nullptr || !t->failure.empty() || t->bytes->sync())
+            continue;
+        const std::string why = t->bytes->error();
+        t->failure =
+            "cannot put " + t->file + " on the disk: " + (why.empty() ? "the flush failed" : why);
+        fail(t->failure);
+    }
+}
+
 void Recording::close(End end) {
     if (open_) {
+        syncFiles();
         for (auto& t : tracks_)
             stopFile(*t, {});
         end_ = end;

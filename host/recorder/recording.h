@@ -34,6 +34,8 @@ public:
     virtual std::int64_t size() = 0;
     // Cuts the file to `size` bytes.
     virtual bool truncate(std::int64_t size) = 0;
+    // Puts what was written on the disk; false on a failure (error() tells).
+    virtual bool sync() = 0;
     virtual std::string error() const = 0;
 };
 
@@ -111,8 +113,9 @@ public:
     // Brings the manifest up to date: rewritten when a block was written (or
     // a file failed) since it was written last.
     void flush();
-    // Closes the files and writes the final status: failed when anything
-    // failed, else as `end` says.
+    // Puts every channel file on the disk, closes them and writes the final
+    // status: failed when anything failed (a file that cannot be put on the
+    // disk too), else as `end` says.
     void close(End end);
 
     bool failed() const { return !error_.empty(); }
@@ -151,6 +154,7 @@ private:
     bool writeBytes(Track& track, const void* data, std::int64_t bytes);
     void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
+    void syncFiles();
     bool writeManifest(std::string& why);
     // Writes the manifest; a full disk then ends the recording.
     void updateManifest();

@@ -70,6 +70,7 @@ public:
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return file_->size(); }
     bool truncate(std::int64_t size) override { return file_->truncate(size); }
+    bool sync() override { return file_->sync(); }
     std::string error() const override { return full_ ? "No space left on device" : ""; }
 
 private:
@@ -94,6 +95,7 @@ public:
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return std::max(file_->size(), file_->position()); }
     bool truncate(std::int64_t size) override { return file_->truncate(size); }
+    bool sync() override { return file_->sync(); }
     std::string error() const override { return file_->error(); }
 
 private:
@@ -329,6 +331,82 @@ TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
     EXPECT_EQ(recorder::channelFileStem(7, 250, "../x"), "007-x");
     EXPECT_EQ(recorder::channelFileStem(0, 1, " / "), "00-channel");
     EXPECT_EQ(recorder::channelFileStem(2, 6, "Пила ±50, 0.5 Гц"), "02-Пила_50_0.5_Гц");
+}
+
+// The end of a recording puts every channel file on the disk before the
+// manifest says it is complete; a file the disk does not take fails the run
+// with the system's reason.
+TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
+    // Each sync notes the manifest's status at that moment; fails with `code`.
+    struct Log {
+        std::string manifest;
+        std::vector<std::string> statusAtSync;
+        int code = 0;
+    };
+    class NotedSync final : public recorder::ByteFile {
+    public:
+        NotedSync(std::unique_ptr<recorder::ByteFile> file, Log& log)
+            : file_(std::move(file)), log_(log) {}
+        std::int64_t write(const void* data, std::int64_t bytes) override {
+            return file_->write(data, bytes);
+        }
+        std::int64_t read(void* data, std::int64_t bytes) override {
+            return file_->read(data, bytes);
+        }
+        std::int64_t seek(std::int64_t offset, int whence) override {
+            return file_->seek(offset, whence);
+        }
+        std::int64_t position() override { return file_->position(); }
+        std::int64_t size() override { return file_->size(); }
+        bool truncate(std::int64_t size) override { return file_->truncate(size); }
+        bool sync() override {
+            recorder::RecordedRun run;
+            std::string error;
+            log_.statusAtSync.push_back(
+                recorder::readManifest(log_.manifest, run, error) ? run.status : error);
+            return log_.code == 0 && file_->sync();
+        }
+        std::string error() const override {
+            return log_.code != 0 ? std::strerror(log_.code) : file_->error();
+        }
+
+    private:
+        std::unique_ptr<recorder::ByteFile> file_;
+        Log& log_;
+    };
+    for (const int code : {0, EIO}) {
+        QTemporaryDir dir;
+        Channels ch;
+        Log log;
+        log.code = code;
+        Recording rec(dir.path().toStdString(), "run",
+                      [&log](const std::string& path, std::string& error) {
+                          auto file = recorder::openByteFile(path, error);
+                          return file ? std::make_unique<NotedSync>(std::move(file), log) : nullptr;
+                      });
+        log.manifest = rec.manifestPath();
+        ASSERT_TRUE(rec.open(ch.host.channels()));
+        const auto x = ramp(8, 1);
+        rec.write(*ch.a, x.data(), 8);
+        rec.write(*ch.b, x.data(), 8);
+        rec.flush();
+        rec.close(Recording::End::Complete);
+        EXPECT_EQ(log.statusAtSync, std::vector<std::string>(2, "recording")) << code;
+        recorder::RecordedRun run;
+        std::string error;
+        ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+        ASSERT_EQ(run.channels.size(), 2u);
+        if (code == 0) {
+            EXPECT_EQ(run.status, "complete");
+            EXPECT_EQ(run.channels[0].status, "ok");
+        } else {
+            const std::string why =
+                "cannot put 00-Alpha.wav on the disk: " + std::string(std::strerror(EIO));
+            EXPECT_EQ(run.status, "failed: " + why);
+            EXPECT_EQ(run.channels[0].status, "failed: " + why);
+            EXPECT_EQ(rec.status(), "failed: " + why);
+        }
+    }
 }
 
 // A manifest whose update fails keeps the one written before, never a part
