@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace recorder {
@@ -27,6 +28,26 @@ SampleSource::SampleSource() = default;
 SampleSource::~SampleSource() {
     host_.reset(); // closes the module while its configuration copy still exists
     folder_.reset();
+    // The module has closed (it may write its settings as it does): the
+    // environment as it was, newest change undone first.
+    for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) {
+        if (it->wasSet)
+            setenv(it->name.c_str(), it->value.c_str(), 1);
+        else
+            unsetenv(it->name.c_str());
+    }
+}
+
+void SampleSource::setForModule(const char* name, const std::string& value) {
+    // The module finds its settings file and its views through the
+    // environment only; the first value seen is the one given back.
+    const bool seen = std::any_of(replaced_.begin(), replaced_.end(),
+                                  [&](const Replaced& r) { return r.name == name; });
+    if (!seen) {
+        const char* before = std::getenv(name);
+        replaced_.push_back({name, before != nullptr, before != nullptr ? before : ""});
+    }
+    setenv(name, value.c_str(), 1);
 }
 
 bool SampleSource::open(const std::string& modulePath, const std::string& config,
@@ -54,8 +75,8 @@ bool SampleSource::open(const std::string& modulePath, const std::string& config
         error = "cannot write " + ini;
         return false;
     }
-    setenv("TOLVEX_INI", ini.c_str(), 1);
-    setenv("TOLVEX_UI", "none", 1);
+    setForModule("TOLVEX_INI", ini);
+    setForModule("TOLVEX_UI", "none");
 
     host::HostOptions options;
     options.recordCalls = false;

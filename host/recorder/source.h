@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,18 @@ public:
     bool skip(const host::HostChannel& channel, std::uint64_t count, std::uint32_t& noiseState);
 
 private:
+    // A variable of the process environment this source set for its module,
+    // and what it was before: given back when the module has closed, so that
+    // a later session or source does not take this source's settings file
+    // (gone with its folder) for one the user chose.
+    struct Replaced {
+        std::string name;
+        bool wasSet = false;
+        std::string value;
+    };
+    void setForModule(const char* name, const std::string& value);
+
+    std::vector<Replaced> replaced_;
     std::unique_ptr<QTemporaryDir> folder_;
     std::unique_ptr<host::Host> host_;
     host::LoadedModule* module_ = nullptr;

@@ -15,6 +15,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,8 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <string_view>
+#include <type_traits>
 
 namespace recorder {
 
@@ -82,26 +86,86 @@ std::map<std::string, NoiseParts> noiseOf(const std::string& config) {
 
 // --- Reading a channel's files ---------------------------------------------------
 
-// The samples of a channel's files one after the other, as floats in the
-// channel's units. Integer WAV samples count `scale` units each.
+// How a file holds its samples, by its name's ending as the recorder names
+// them: .f32 and .f64 raw little-endian floats, .csv "time,value" lines, any
+// other a sound file.
+enum class FileKind { Sound, Raw32, Raw64, Csv };
+
+FileKind kindOfFile(const std::string& path) {
+    auto ends = [&path](const char* tail) {
+        const std::size_t n = std::strlen(tail);
+        return path.size() > n && path.compare(path.size() - n, n, tail) == 0;
+    };
+    if (ends(".f32"))
+        return FileKind::Raw32;
+    if (ends(".f64"))
+        return FileKind::Raw64;
+    if (ends(".csv"))
+        return FileKind::Csv;
+    return FileKind::Sound;
+}
+
+// Raw64 and CSV keep each sample as a 64-bit value.
+bool wideKind(FileKind kind) {
+    return kind == FileKind::Raw64 || kind == FileKind::Csv;
+}
+
+std::string excerpt(std::string_view line) {
+    std::string s(line.substr(0, 60));
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return line.size() > 60 ? s + "..." : s;
+}
+
+// The samples of a channel's files one after the other, in the channel's
+// units: floats from sound files and .f32, doubles from .f64 and CSV (all
+// files of a channel are of one width). Integer WAV samples count `scale`
+// units each. CSV times are checked against the sample's own time, k / F as
+// the writer computes it.
 class FileSamples {
 public:
-    FileSamples(std::vector<std::string> files, double scale)
-        : files_(std::move(files)), scale_(scale) {}
+    FileSamples(std::vector<std::string> files, double scale, double frequency)
+        : files_(std::move(files)), scale_(scale), frequency_(frequency) {}
     ~FileSamples() { closeFile(); }
     FileSamples(const FileSamples&) = delete;
     FileSamples& operator=(const FileSamples&) = delete;
 
-    // Checks that every file can be read; throws Unusable.
+    // Checks that every file can be read and holds whole samples; throws
+    // Unusable.
     void check() {
         for (std::size_t i = 0; i < files_.size(); ++i) {
+            const FileKind kind = kindOfFile(files_[i]);
+            if (i == 0)
+                wide_ = wideKind(kind);
+            else if (wideKind(kind) != wide_)
+                throw Unusable{files_[i] + ": the channel's other files hold samples of " +
+                               (wide_ ? "64" : "32") + " bits"};
             openFile(i);
+            if (kind == FileKind::Raw32 || kind == FileKind::Raw64) {
+                const std::size_t size = kind == FileKind::Raw64 ? 8 : 4;
+                const auto bytes =
+                    static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(files_[i])).size());
+                if (bytes % size != 0)
+                    throw Unusable{files_[i] + ": " + std::to_string(bytes) +
+                                   " bytes, not a whole number of " + std::to_string(size) +
+                                   "-byte samples (" + std::to_string(bytes % size) +
+                                   " bytes past sample " + std::to_string(bytes / size) + ")"};
+            }
             closeFile();
         }
     }
     bool integer() const { return integer_; }
-    // Up to n samples; fewer at the end.
-    std::size_t read(float* out, std::size_t n) {
+    bool wide() const { return wide_; }
+    // What the CSV time column showed that the writer does not write: a
+    // time other than the sample's, or one not after the line before's.
+    std::vector<ChannelVerdict::Run>& timeRuns() { return timeRuns_; }
+    std::uint64_t timeFindings() const { return timeFindings_; }
+    void setMaxEvents(std::size_t n) { maxEvents_ = n; }
+
+    // Up to n samples; fewer at the end. T is double for wide files, float
+    // for the others.
+    template <typename T> std::size_t read(T* out, std::size_t n) {
         std::size_t got = 0;
         while (got < n) {
             if (sound_ == nullptr && raw_ == nullptr) {
@@ -109,19 +173,7 @@ public:
                     break;
                 openFile(next_++);
             }
-            std::size_t m = 0;
-            if (raw_ != nullptr) {
-                m = std::fread(out + got, sizeof(float), n - got, raw_);
-            } else if (integer_) {
-                wide_.resize(n - got);
-                m = static_cast<std::size_t>(
-                    sf_read_double(sound_, wide_.data(), static_cast<sf_count_t>(n - got)));
-                for (std::size_t i = 0; i < m; ++i)
-                    out[got + i] = static_cast<float>(wide_[i] * scale_);
-            } else {
-                m = static_cast<std::size_t>(
-                    sf_read_float(sound_, out + got, static_cast<sf_count_t>(n - got)));
-            }
+            const std::size_t m = readSome(out + got, n - got);
             got += m;
             if (m == 0)
                 closeFile();
@@ -130,13 +182,133 @@ public:
     }
 
 private:
+    std::size_t readRaw(void* out, std::size_t size, std::size_t n) {
+        const std::size_t m = std::fread(out, size, n, raw_);
+        if (m < n && std::ferror(raw_) != 0)
+            throw Unusable{files_[current_] + ": " + std::strerror(errno)};
+        return m;
+    }
+    std::size_t readSome(float* out, std::size_t n) {
+        if (raw_ != nullptr)
+            return readRaw(out, sizeof(float), n);
+        if (integer_) {
+            wideBuffer_.resize(n);
+            const auto m = static_cast<std::size_t>(
+                sf_read_double(sound_, wideBuffer_.data(), static_cast<sf_count_t>(n)));
+            for (std::size_t i = 0; i < m; ++i)
+                out[i] = static_cast<float>(wideBuffer_[i] * scale_);
+            return m;
+        }
+        return static_cast<std::size_t>(sf_read_float(sound_, out, static_cast<sf_count_t>(n)));
+    }
+    std::size_t readSome(double* out, std::size_t n) {
+        if (kind_ == FileKind::Raw64)
+            return readRaw(out, sizeof(double), n);
+        std::size_t m = 0;
+        std::string_view line;
+        while (m < n && nextLine(line)) {
+            ++line_;
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            if (line_ == 1 && line == "time,value")
+                continue;
+            const char* const end = line.data() + line.size();
+            double time = 0;
+            auto r = std::from_chars(line.data(), end, time);
+            if (r.ec != std::errc{} || r.ptr == end || *r.ptr != ',')
+                badLine(line, "not \"time,value\"");
+            double value = 0;
+            r = std::from_chars(r.ptr + 1, end, value);
+            if (r.ec != std::errc{} || r.ptr != end)
+                badLine(line, "not \"time,value\"");
+            checkTime(time);
+            out[m++] = value;
+            ++sample_;
+        }
+        return m;
+    }
+
+    [[noreturn]] void badLine(std::string_view line, const char* what) {
+        throw Unusable{files_[current_] + " line " + std::to_string(line_) + ": " + what + ": \"" +
+                       excerpt(line) + "\""};
+    }
+
+    void addTimeRun(ChannelVerdict::Run run) {
+        ++timeFindings_;
+        if (timeRuns_.size() < maxEvents_)
+            timeRuns_.push_back(std::move(run));
+    }
+
+    void checkTime(double time) {
+        const double written = frequency_ > 0 ? static_cast<double>(sample_) / frequency_ : 0.0;
+        if (haveLast_ && !(time > lastTime_)) {
+            ChannelVerdict::Run run{
+                ChannelVerdict::Kind::TimeBackwards, sample_, sample_, 1, time, lastTime_};
+            run.file = shortName_;
+            run.line = line_;
+            addTimeRun(std::move(run));
+        } else if (std::memcmp(&time, &written, sizeof time) != 0) {
+            ChannelVerdict::Run* last = timeRuns_.empty() ? nullptr : &timeRuns_.back();
+            if (last != nullptr && last->kind == ChannelVerdict::Kind::BadTime &&
+                last->file == shortName_ && last->line + last->length == line_) {
+                ++last->length;
+            } else {
+                ChannelVerdict::Run run{
+                    ChannelVerdict::Kind::BadTime, sample_, sample_, 1, time, written};
+                run.file = shortName_;
+                run.line = line_;
+                addTimeRun(std::move(run));
+            }
+        }
+        haveLast_ = true;
+        lastTime_ = time;
+    }
+
+    // The next line of the CSV file (without its '\n'); false at its end.
+    bool nextLine(std::string_view& line) {
+        constexpr std::size_t kBlock = std::size_t{1} << 20;
+        for (;;) {
+            const char* from = text_.data() + pos_;
+            const void* nl = std::memchr(from, '\n', have_ - pos_);
+            if (nl != nullptr) {
+                const auto length = static_cast<std::size_t>(static_cast<const char*>(nl) - from);
+                line = std::string_view(from, length);
+                pos_ += length + 1;
+                return true;
+            }
+            if (eof_) {
+                if (pos_ == have_)
+                    return false;
+                line = std::string_view(from, have_ - pos_); // the last line, without '\n'
+                pos_ = have_;
+                return true;
+            }
+            if (pos_ == 0 && have_ == text_.size() && have_ >= kBlock) {
+                ++line_;
+                badLine(std::string_view(from, have_), "a line of more than 1 MiB");
+            }
+            std::memmove(text_.data(), from, have_ - pos_);
+            have_ -= pos_;
+            pos_ = 0;
+            text_.resize(std::max(text_.size(), kBlock));
+            const std::size_t m = readRaw(text_.data() + have_, 1, text_.size() - have_);
+            have_ += m;
+            eof_ = m == 0;
+        }
+    }
+
     void openFile(std::size_t i) {
         const std::string& path = files_[i];
-        const bool raw = path.size() > 4 && path.compare(path.size() - 4, 4, ".f32") == 0;
-        if (raw) {
+        current_ = i;
+        kind_ = kindOfFile(path);
+        shortName_ = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+        if (kind_ != FileKind::Sound) {
             raw_ = std::fopen(path.c_str(), "rb");
             if (raw_ == nullptr)
                 throw Unusable{path + ": " + std::strerror(errno)};
+            line_ = 0;
+            pos_ = have_ = 0;
+            eof_ = false;
             return;
         }
         SF_INFO info{};
@@ -170,16 +342,34 @@ private:
 
     std::vector<std::string> files_;
     double scale_;
+    double frequency_;
     std::size_t next_ = 0;
+    std::size_t current_ = 0;
+    std::string shortName_; // the current file's name without its folder
+    FileKind kind_ = FileKind::Sound;
     SNDFILE* sound_ = nullptr;
     std::FILE* raw_ = nullptr;
     bool integer_ = false;
-    std::vector<double> wide_;
+    bool wide_ = false;
+    std::vector<double> wideBuffer_;
+    // CSV: the text read and not yet taken, the line number in the file, the
+    // sample's number in the channel, the time column so far.
+    std::vector<char> text_;
+    std::size_t pos_ = 0;
+    std::size_t have_ = 0;
+    bool eof_ = false;
+    std::uint64_t line_ = 0;
+    std::uint64_t sample_ = 0;
+    bool haveLast_ = false;
+    double lastTime_ = 0;
+    std::vector<ChannelVerdict::Run> timeRuns_;
+    std::uint64_t timeFindings_ = 0;
+    std::size_t maxEvents_ = 50;
 };
 
 // A window onto the recorded samples: reads on as far as asked, and lets go
 // of what lies before a point once the check has passed it.
-class Recorded {
+template <typename T> class Recorded {
 public:
     explicit Recorded(FileSamples& file) : file_(file) {}
     // How many of samples i .. i + m - 1 there are (fewer at the end); at(i)
@@ -197,7 +387,8 @@ public:
         const std::uint64_t last = base_ + buf_.size();
         return i >= last ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(m, last - i));
     }
-    const float* at(std::uint64_t i) const { return buf_.data() + (i - base_); }
+    const T* at(std::uint64_t i) const { return buf_.data() + (i - base_); }
+    std::uint64_t base() const { return base_; }
     void release(std::uint64_t i) {
         if (i <= base_)
             return;
@@ -208,20 +399,31 @@ public:
 
 private:
     FileSamples& file_;
-    std::vector<float> buf_;
+    std::vector<T> buf_;
     std::uint64_t base_ = 0;
     bool end_ = false;
 };
 
-bool sameBits(float a, float b) {
+template <typename T> bool sameBits(T a, T b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Samples first .. first + n - 1 of a channel in the precision T.
+template <typename T>
+bool fillAs(SampleSource& source, const host::HostChannel& channel, std::uint64_t first,
+            std::size_t n, T* out) {
+    std::uint32_t state = 1;
+    if constexpr (std::is_same_v<T, double>)
+        return source.fill(channel, first, n, nullptr, out, state);
+    else
+        return source.fill(channel, first, n, out, nullptr, state);
 }
 
 // --- The exact check ----------------------------------------------------------------
 
-class ExactCheck {
+template <typename T> class ExactCheck {
 public:
-    ExactCheck(SampleSource& source, const host::HostChannel& channel, Recorded& recorded,
+    ExactCheck(SampleSource& source, const host::HostChannel& channel, Recorded<T>& recorded,
                double tolerance, const VerifyOptions& o, ChannelVerdict& verdict)
         : source_(source), channel_(channel), recorded_(recorded), tolerance_(tolerance), o_(o),
           v_(verdict) {
@@ -232,7 +434,7 @@ public:
     void run() {
         std::uint64_t i = 0; // recorded
         std::uint64_t p = 0; // expected
-        std::vector<float> expected(o_.chunk);
+        std::vector<T> expected(o_.chunk);
         int failedSearches = 0;
         for (;;) {
             recorded_.release(i);
@@ -240,9 +442,9 @@ public:
             if (n == 0)
                 break;
             expect(p, n, expected.data());
-            const float* r = recorded_.at(i);
+            const T* r = recorded_.at(i);
             std::size_t d = 0;
-            if (tolerance_ == 0 && std::memcmp(r, expected.data(), n * sizeof(float)) == 0)
+            if (tolerance_ == 0 && std::memcmp(r, expected.data(), n * sizeof(T)) == 0)
                 d = n;
             else
                 while (d < n && same(r[d], expected[d]))
@@ -263,13 +465,12 @@ public:
     }
 
 private:
-    bool same(float a, float b) const {
+    bool same(T a, T b) const {
         return tolerance_ == 0 ? sameBits(a, b) : std::fabs(double(a) - double(b)) <= tolerance_;
     }
 
-    void expect(std::uint64_t first, std::size_t n, float* out) {
-        std::uint32_t state = 1;
-        if (!source_.fill(channel_, first, n, out, nullptr, state))
+    void expect(std::uint64_t first, std::size_t n, T* out) {
+        if (!fillAs(source_, channel_, first, n, out))
             throw Unusable{"the emulator did not answer for " + v_.name};
     }
 
@@ -280,7 +481,7 @@ private:
         if (n == 0)
             return 0;
         expect(q, n, scratch_.data());
-        const float* r = recorded_.at(i);
+        const T* r = recorded_.at(i);
         std::size_t k = 0;
         while (k < n && same(r[k], scratch_[k]))
             ++k;
@@ -303,8 +504,8 @@ private:
         const std::size_t have = recorded_.ensure(i, 1);
         if (have == 0)
             return true;
-        const float first = *recorded_.at(i);
-        float wanted = 0;
+        const T first = *recorded_.at(i);
+        T wanted = 0;
         expect(p, 1, &wanted);
 
         std::uint64_t bestHold = 0;
@@ -327,7 +528,7 @@ private:
         span_.resize(static_cast<std::size_t>(hi - lo));
         expect(lo, span_.size(), span_.data());
         const std::size_t probe = recorded_.ensure(i, 16);
-        std::vector<float> head(recorded_.at(i), recorded_.at(i) + probe);
+        std::vector<T> head(recorded_.at(i), recorded_.at(i) + probe);
         int tried = 0;
         for (std::uint64_t d = 1; d <= window_ && tried < 8; ++d) {
             for (const bool back : {false, true}) {
@@ -336,7 +537,7 @@ private:
                 const std::uint64_t q = back ? p - d : p + d;
                 if (q + probe > hi)
                     continue;
-                const float* e = span_.data() + (q - lo);
+                const T* e = span_.data() + (q - lo);
                 std::size_t k = 0;
                 while (k < probe && same(head[k], e[k]))
                     ++k;
@@ -380,13 +581,13 @@ private:
 
     SampleSource& source_;
     const host::HostChannel& channel_;
-    Recorded& recorded_;
+    Recorded<T>& recorded_;
     double tolerance_;
     const VerifyOptions& o_;
     ChannelVerdict& v_;
     std::uint64_t window_;
-    std::vector<float> scratch_;
-    std::vector<float> span_;
+    std::vector<T> scratch_;
+    std::vector<T> span_;
 };
 
 // --- The noise check -------------------------------------------------------------
@@ -399,7 +600,8 @@ double noiseSpreadPerUnit() {
     return std::sqrt(20 * drawVariance) * 0.2237136465324385;
 }
 
-void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded& recorded,
+template <typename T>
+void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded<T>& recorded,
                 const NoiseParts& parts, const VerifyOptions& o, ChannelVerdict& v) {
     double variance = 0;
     double bound = 0;
@@ -411,7 +613,7 @@ void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded&
         magnitude += std::fabs(hi) + std::fabs(lo);
     }
     const double sigma = std::sqrt(variance);
-    std::vector<float> mean(o.chunk);
+    std::vector<T> mean(o.chunk);
     std::uint64_t k = 0;
     double runningMean = 0;
     double m2 = 0;
@@ -422,10 +624,9 @@ void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded&
         const std::size_t n = recorded.ensure(k, o.chunk);
         if (n == 0)
             break;
-        std::uint32_t state = 1;
-        if (!clean.fill(channel, k, n, mean.data(), nullptr, state))
+        if (!fillAs(clean, channel, k, n, mean.data()))
             throw Unusable{"the emulator did not answer for " + v.name};
-        const float* r = recorded.at(k);
+        const T* r = recorded.at(k);
         for (std::size_t j = 0; j < n; ++j) {
             const double d = double(r[j]) - double(mean[j]);
             // Sums of floats round at each part.
@@ -487,11 +688,20 @@ std::string secondsText(std::uint64_t k, double frequency) {
     return text;
 }
 
+// The shortest text that reads back as the same double, as CSV files hold it.
+std::string shortest(double v) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
+}
+
 void print(std::ostream& out, const ChannelVerdict& v) {
     char line[400];
     std::snprintf(line, sizeof line, "%s (%.9g Hz): %llu samples checked, %s", v.name.c_str(),
                   v.frequency, static_cast<unsigned long long>(v.checked),
-                  v.noise ? "noise by mean, spread and bounds" : "exact");
+                  v.noise  ? "noise by mean, spread and bounds"
+                  : v.wide ? "exact, 64-bit"
+                           : "exact");
     out << line << (v.ok ? ": ok\n" : ": FAILED\n");
     if (!v.why.empty())
         out << "  " << v.why << "\n";
@@ -502,8 +712,8 @@ void print(std::ostream& out, const ChannelVerdict& v) {
         case ChannelVerdict::Kind::Changed:
             std::snprintf(
                 line, sizeof line,
-                "%s at recorded sample %llu (t = %s): recorded %.9g, "
-                "expected %.9g%s",
+                v.wide ? "%s at recorded sample %llu (t = %s): recorded %.17g, expected %.17g%s"
+                       : "%s at recorded sample %llu (t = %s): recorded %.9g, expected %.9g%s",
                 first ? "first mismatch" : "changed", static_cast<unsigned long long>(r.recorded),
                 secondsText(r.expected, f).c_str(), r.recordedValue, r.expectedValue,
                 r.length > 1 ? (" (" + std::to_string(r.length) + " samples)").c_str() : "");
@@ -530,6 +740,23 @@ void print(std::ostream& out, const ChannelVerdict& v) {
                           static_cast<unsigned long long>(r.expected),
                           secondsText(r.expected, f).c_str(),
                           static_cast<unsigned long long>(r.length));
+            break;
+        case ChannelVerdict::Kind::BadTime:
+            std::snprintf(
+                line, sizeof line, "%s line %llu (sample %llu): time %s where %s is the sample's%s",
+                r.file.c_str(), static_cast<unsigned long long>(r.line),
+                static_cast<unsigned long long>(r.recorded), shortest(r.recordedValue).c_str(),
+                shortest(r.expectedValue).c_str(),
+                r.length > 1
+                    ? (", and so on for " + std::to_string(r.length - 1) + " lines more").c_str()
+                    : "");
+            break;
+        case ChannelVerdict::Kind::TimeBackwards:
+            std::snprintf(line, sizeof line,
+                          "%s line %llu (sample %llu): time %s is not after the line before's %s",
+                          r.file.c_str(), static_cast<unsigned long long>(r.line),
+                          static_cast<unsigned long long>(r.recorded),
+                          shortest(r.recordedValue).c_str(), shortest(r.expectedValue).c_str());
             break;
         case ChannelVerdict::Kind::Lost:
             std::snprintf(line, sizeof line,
@@ -566,7 +793,9 @@ const char* const kVerifyUsage =
     "Checks every sample of a recording against the configuration it ran (the copy kept\n"
     "beside the manifest, unless --config names another): level, sine, saw and their sums\n"
     "bit for bit, with every run of samples missing, repeated or shifted located; channels\n"
-    "with noise by the mean, spread and bounds their formulas imply.\n"
+    "with noise by the mean, spread and bounds their formulas imply. Reads WAV, raw32\n"
+    "(.f32), raw64 (.f64: compared as doubles) and CSV (.csv: the values as doubles, the\n"
+    "time column against each sample's own time).\n"
     "\n"
     "  --config FILE.res   the configuration to check against\n"
     "  --channel NAME      a file not made by this recorder: which channel it holds\n"
@@ -677,8 +906,10 @@ int verify(const VerifyOptions& o, std::ostream& out, std::ostream& err,
             for (const RecordedChannel& c : run.channels) {
                 ChannelInput in{c.name, c.frequency, {}};
                 for (const std::string& f : c.files) {
-                    if (!endsWith(f, ".wav") && !endsWith(f, ".f32"))
-                        throw Unusable{f + ": verify reads WAV and raw32 (.f32) files"};
+                    if (!endsWith(f, ".wav") && !endsWith(f, ".f32") && !endsWith(f, ".f64") &&
+                        !endsWith(f, ".csv"))
+                        throw Unusable{f + ": verify reads WAV, raw32 (.f32), raw64 (.f64) and "
+                                           "CSV (.csv) files"};
                     in.files.push_back(folder + "/" + f);
                 }
                 inputs.push_back(std::move(in));
@@ -737,8 +968,10 @@ int verify(const VerifyOptions& o, std::ostream& out, std::ostream& err,
             v.frequency = in.frequency;
             const auto it = noise.find(in.name);
             v.noise = it != noise.end();
-            FileSamples file(in.files, o.scale);
+            FileSamples file(in.files, o.scale, in.frequency);
+            file.setMaxEvents(o.maxEvents);
             file.check();
+            v.wide = file.wide();
             std::uint32_t state = 1;
             double frequency = 0;
             source.host().requestRange(*source.host().modules()[0], channel->name(), 0, 0, nullptr,
@@ -752,12 +985,27 @@ int verify(const VerifyOptions& o, std::ostream& out, std::ostream& err,
                               in.frequency, frequency);
                 v.why = text;
             } else {
-                Recorded recorded(file);
-                if (v.noise) {
-                    checkNoise(*clean, *clean->channelNamed(in.name), recorded, it->second, o, v);
-                } else {
-                    const double tolerance = file.integer() ? o.scale * 1.0000001 : 0.0;
-                    ExactCheck(source, *channel, recorded, tolerance, o, v).run();
+                auto check = [&](auto sample) {
+                    using T = decltype(sample);
+                    Recorded<T> recorded(file);
+                    if (v.noise) {
+                        checkNoise(*clean, *clean->channelNamed(in.name), recorded, it->second, o,
+                                   v);
+                    } else {
+                        const double tolerance = file.integer() ? o.scale * 1.0000001 : 0.0;
+                        ExactCheck<T>(source, *channel, recorded, tolerance, o, v).run();
+                    }
+                };
+                if (file.wide())
+                    check(double{});
+                else
+                    check(float{});
+                // The time column, after the samples' own findings.
+                if (file.timeFindings() > 0) {
+                    v.ok = false;
+                    v.runsFound += file.timeFindings();
+                    for (ChannelVerdict::Run& r : file.timeRuns())
+                        v.runs.push_back(std::move(r));
                 }
             }
             print(out, v);

@@ -30,19 +30,29 @@ bool parseVerifyOptions(int argc, char** argv, VerifyOptions& options, std::stri
 
 // What was found in one channel.
 struct ChannelVerdict {
-    enum class Kind { Changed, Missing, Repeated, ShiftedStart, Lost };
+    // BadTime and TimeBackwards: the time column of a CSV file.
+    enum class Kind { Changed, Missing, Repeated, ShiftedStart, Lost, BadTime, TimeBackwards };
     struct Run {
-        Kind kind;
+        Run() = default;
+        Run(Kind k, std::uint64_t rec, std::uint64_t exp, std::uint64_t len, double recValue,
+            double expValue)
+            : kind(k), recorded(rec), expected(exp), length(len), recordedValue(recValue),
+              expectedValue(expValue) {}
+        Kind kind = Kind::Changed;
         std::uint64_t recorded = 0; // where in the recording
         std::uint64_t expected = 0; // the expected sample there (first of the run)
         std::uint64_t length = 0;
-        double recordedValue = 0; // Changed: the first sample's values
-        double expectedValue = 0;
+        double recordedValue = 0; // Changed: the first sample's values; BadTime: the
+        double expectedValue = 0; // time read and the one written; TimeBackwards: the
+                                  // time read and the line before's
+        std::string file;         // BadTime, TimeBackwards: where (recorded is the sample)
+        std::uint64_t line = 0;
     };
     std::string name;
     double frequency = 0;
     std::uint64_t checked = 0;
     bool noise = false;
+    bool wide = false; // the samples were written as 64-bit values
     bool ok = true;
     std::vector<Run> runs;
     std::uint64_t runsFound = 0; // also those beyond the reported ones

@@ -40,6 +40,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -108,10 +109,27 @@ int inkedPixels(const std::string& path) {
     return n;
 }
 
+// A variable of the environment set (or, with null, unset) for one test and
+// given back as it was, whichever way the test ends.
 struct Env {
-    Env(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
-    ~Env() { unsetenv(name_); }
+    Env(const char* name, const char* value) : name_(name) {
+        if (const char* before = std::getenv(name); before != nullptr)
+            before_ = before;
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~Env() {
+        if (before_)
+            setenv(name_, before_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    Env(const Env&) = delete;
+    Env& operator=(const Env&) = delete;
     const char* name_;
+    std::optional<std::string> before_;
 };
 
 } // namespace
@@ -793,7 +811,7 @@ TEST(RecorderWindow, EditBringsBackTheEmulatorsWindowBesideTheRecorder) {
     ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
     QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
     Env ini("TOLVEX_INI", dir.filePath("Tolvex.ini").toUtf8().constData());
-    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    Env views("TOLVEX_UI", nullptr); // its Qt views, on the offscreen platform
     recorder::ProgramOptions o;
     o.window = true;
     o.trace = true;
@@ -853,7 +871,6 @@ TEST(RecorderWindow, EditBringsBackTheEmulatorsWindowBesideTheRecorder) {
         checked = true;
     });
     const int status = program.exec();
-    setenv("TOLVEX_UI", "none", 1);
     EXPECT_TRUE(checked);
     EXPECT_EQ(status, 0) << err.str();
     EXPECT_NE(err.str().find("<- edit() = true"), std::string::npos) << err.str();
@@ -867,7 +884,7 @@ TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
     const QString config = dir.filePath("demo.res");
     ASSERT_TRUE(QFile::copy(QString(EXAMPLES_DIR) + "/demo.res", config));
     QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
-    unsetenv("TOLVEX_UI"); // its Qt views, on the offscreen platform
+    Env views("TOLVEX_UI", nullptr); // its Qt views, on the offscreen platform
     recorder::ProgramOptions o;
     o.window = true;
     o.trace = true;
@@ -889,7 +906,6 @@ TEST(RecorderProgram, ASignalDuringTheEmulatorsQuestionClosesItInOrder) {
                 }
     });
     const int status = program.exec();
-    setenv("TOLVEX_UI", "none", 1);
     EXPECT_TRUE(asked);
     EXPECT_EQ(status, 128 + SIGINT);
     EXPECT_EQ(program.session()->host().modules()[0]->stage(), host::Stage::Destroyed);

@@ -333,6 +333,57 @@ TEST(RecorderRender, ANoiseFreeRenderEqualsALiveRecording) {
     }
 }
 
+// A render loads the emulator on a settings file of its own, named in the
+// environment: afterwards the environment is as it was, so that a session
+// later in the same process neither takes the render's settings file (gone
+// with its folder) for one the user chose nor loses its configuration.
+TEST(RecorderRender, LeavesTheModulesEnvironmentAsItFoundIt) {
+    if (!haveTolvex())
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    std::string text = everyKind();
+    text.replace(text.find("Count=7"), 7, "Count=3");
+    const std::string config = writeFile(dir, "clean.res", text);
+    recorder::RenderOptions o;
+    o.config = config;
+    o.seconds = 1;
+    o.directory = dir.filePath("out").toStdString();
+    o.name = "unset";
+    const std::string ui = std::getenv("TOLVEX_UI") != nullptr ? std::getenv("TOLVEX_UI") : "";
+    unsetenv("TOLVEX_INI");
+    unsetenv("TOLVEX_UI");
+    const Rendered first = renderWith(o);
+    const bool iniUnset = std::getenv("TOLVEX_INI") == nullptr;
+    const bool uiUnset = std::getenv("TOLVEX_UI") == nullptr;
+    setenv("TOLVEX_UI", ui.c_str(), 1);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(iniUnset) << std::getenv("TOLVEX_INI");
+    EXPECT_TRUE(uiUnset);
+
+    recorder::SessionOptions s;
+    s.modules = {"Tolvex"};
+    s.programDirectory = kModuleDir;
+    s.config = config;
+    s.directory = dir.filePath("live").toStdString();
+    {
+        recorder::Session session(s);
+        ASSERT_EQ(session.loadModules(), 1);
+        EXPECT_EQ(session.host().channels().size(), 3u);
+        EXPECT_EQ(session.configurationInUse(),
+                  QFileInfo(QString::fromStdString(config)).absoluteFilePath().toStdString());
+    }
+
+    // A settings file the user chose stays the one named.
+    const std::string chosen = dir.filePath("Tolvex.ini").toStdString();
+    setenv("TOLVEX_INI", chosen.c_str(), 1);
+    o.name = "chosen";
+    const Rendered second = renderWith(o);
+    const std::string after = std::getenv("TOLVEX_INI") != nullptr ? std::getenv("TOLVEX_INI") : "";
+    unsetenv("TOLVEX_INI");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(after, chosen);
+}
+
 TEST(RecorderRender, CtrlCLeavesCompleteFilesAndAManifestSayingInterrupted) {
     if (!haveTolvex())
         GTEST_SKIP() << "Tolvex.so is not part of this build";

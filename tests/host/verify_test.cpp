@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -153,8 +154,10 @@ std::string fileOf(const std::string& manifest, const std::string& name) {
 }
 
 std::string renderOf(const QTemporaryDir& dir, const std::string& config, double seconds,
-                     const char* name) {
+                     const char* name,
+                     recorder::SampleFormat format = recorder::SampleFormat::Wav) {
     recorder::RenderOptions o;
+    o.format = format;
     o.config = config;
     o.seconds = seconds;
     o.directory = dir.filePath("out").toStdString();
@@ -282,6 +285,97 @@ TEST(RecorderVerify, NoiseIsCheckedByMeanSpreadAndBounds) {
     ASSERT_FALSE(v.named("Noisy").runs.empty());
     EXPECT_EQ(v.named("Noisy").runs[0].recorded, 1234u);
     EXPECT_NE(v.named("Noisy").why.find("1 samples lie farther than"), std::string::npos);
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(RecorderVerify, Raw64AndCsvAreCheckedInTheirOwnPrecision) {
+    if (!haveTolvex())
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const std::string config = writeFile(dir, "three.res", configuration());
+    // raw64: the doubles of the data requests; one bit of one sample is found.
+    const std::string raw = renderOf(dir, config, 2, "r64", recorder::SampleFormat::Raw64);
+    Verified v = verifyManifest(raw);
+    EXPECT_EQ(v.status, 0) << v.out << v.err;
+    EXPECT_TRUE(v.named("Sum").wide);
+    EXPECT_EQ(v.named("Sum").checked, 2000u);
+    const std::string sumPath = fileOf(raw, "Sum");
+    const std::string clean = readAll(sumPath);
+    std::string bytes = clean;
+    double x = 0;
+    std::memcpy(&x, bytes.data() + 8 * 777, 8);
+    const double changed = std::nextafter(x, 1e300); // lost in a float, not in a double
+    std::memcpy(bytes.data() + 8 * 777, &changed, 8);
+    std::ofstream(sumPath, std::ios::binary) << bytes;
+    v = verifyManifest(raw);
+    EXPECT_EQ(v.status, 1) << v.out;
+    ASSERT_EQ(v.named("Sum").runs.size(), 1u) << v.out;
+    EXPECT_EQ(v.named("Sum").runs[0].kind, Kind::Changed);
+    EXPECT_EQ(v.named("Sum").runs[0].recorded, 777u);
+    EXPECT_EQ(v.named("Sum").runs[0].recordedValue, changed);
+    // A file cut inside a sample cannot be read.
+    std::ofstream(sumPath, std::ios::binary) << clean.substr(0, clean.size() - 3);
+    v = verifyManifest(raw);
+    EXPECT_EQ(v.status, 2);
+    EXPECT_NE(v.err.find("15997 bytes, not a whole number of 8-byte samples (5 bytes past "
+                         "sample 1999)"),
+              std::string::npos)
+        << v.err;
+
+    // CSV: the values as doubles, and the time column.
+    const std::string csv = renderOf(dir, config, 2, "csv", recorder::SampleFormat::Csv);
+    v = verifyManifest(csv);
+    EXPECT_EQ(v.status, 0) << v.out << v.err;
+    EXPECT_EQ(v.named("Sine").checked, 4000u);
+    const std::string sinePath = fileOf(csv, "Sine");
+    const std::string text = readAll(sinePath);
+    std::vector<std::string> lines;
+    std::istringstream split(text);
+    for (std::string l; std::getline(split, l);)
+        lines.push_back(l);
+    ASSERT_EQ(lines.size(), 4001u);
+    ASSERT_EQ(lines[0], "time,value");
+    auto write = [&](const std::vector<std::string>& ls) {
+        std::ofstream f(sinePath, std::ios::binary);
+        for (const std::string& l : ls)
+            f << l << "\n";
+    };
+    auto edited = lines;
+    edited[1001] = lines[1001].substr(0, lines[1001].find(',') + 1) + "0.125"; // sample 1000
+    edited[2001] = "1.00025," + lines[2001].substr(lines[2001].find(',') + 1); // its time
+    edited[3001] = lines[2999].substr(0, lines[2999].find(',')) + "," +
+                   lines[3001].substr(lines[3001].find(',') + 1); // time goes back
+    write(edited);
+    v = verifyManifest(csv);
+    EXPECT_EQ(v.status, 1) << v.out;
+    const auto& sine = v.named("Sine");
+    ASSERT_EQ(sine.runs.size(), 3u) << v.out;
+    EXPECT_EQ(sine.runs[0].kind, Kind::Changed);
+    EXPECT_EQ(sine.runs[0].recorded, 1000u);
+    EXPECT_EQ(sine.runs[0].recordedValue, 0.125);
+    EXPECT_EQ(sine.runs[1].kind, Kind::BadTime);
+    EXPECT_EQ(sine.runs[1].line, 2002u);
+    EXPECT_EQ(sine.runs[1].recorded, 2000u);
+    EXPECT_EQ(sine.runs[1].recordedValue, 1.00025);
+    EXPECT_EQ(sine.runs[1].expectedValue, 1.0);
+    EXPECT_EQ(sine.runs[2].kind, Kind::TimeBackwards);
+    EXPECT_EQ(sine.runs[2].line, 3002u);
+    EXPECT_NE(v.out.find("line 2002 (sample 2000): time 1.00025 where 1 is the sample's"),
+              std::string::npos)
+        << v.out;
+    // A line that does not parse: exit 2, naming the file and the line.
+    edited = lines;
+    edited[10] = "0.0045;1";
+    write(edited);
+    v = verifyManifest(csv);
+    EXPECT_EQ(v.status, 2) << v.out;
+    EXPECT_NE(v.err.find("Sine.csv line 11: not \"time,value\": \"0.0045;1\""), std::string::npos)
+        << v.err;
+    EXPECT_EQ(std::count(v.err.begin(), v.err.end(), '\n'), 1);
 }
 
 TEST(RecorderVerify, FilesOfOtherRecordersByNameAndRate) {
