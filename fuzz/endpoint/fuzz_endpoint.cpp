@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -57,6 +58,43 @@ void fail(const char* what, const std::string& reply) {
     std::abort();
 }
 
+// Connects, also when a signal (libFuzzer's timer for -timeout) interrupts
+// the call: the connection then goes on being made and is waited for.
+bool connectTo(int fd, const sockaddr_in& addr) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
+        return true;
+    if (errno != EINTR)
+        return false;
+    pollfd p{fd, POLLOUT, 0};
+    int ready = 0;
+    while ((ready = ::poll(&p, 1, 5000)) < 0 && errno == EINTR) {
+    }
+    if (ready <= 0)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return false;
+    errno = error;
+    return error == 0;
+}
+
+// Reads until the end, the timeout or an error; a signal's interruption is
+// not an end. False when the timeout passed.
+bool receiveAll(int fd, std::string& reply) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            reply.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -71,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (fd < 0 || !connectTo(fd, addr))
         fail("no connection to the endpoint", std::strerror(errno));
     // Longer than the endpoint's deadline: a reply that never comes is a hang.
     timeval timeout{5, 0};
@@ -85,17 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break; // the endpoint may end a connection before it has read all
         sent += static_cast<std::size_t>(n);
     }
     ::shutdown(fd, SHUT_WR);
     std::string reply;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        reply.append(buffer, static_cast<std::size_t>(n));
-    const bool timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    const bool timedOut = !receiveAll(fd, reply);
     ::close(fd);
     if (timedOut)
         fail("the endpoint neither answered nor ended the connection", reply);

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <system_error>
@@ -35,7 +36,8 @@ namespace {
 // system's reason (a full disk says so, never "no error").
 class DiskFile final : public ByteFile {
 public:
-    explicit DiskFile(const std::string& path) : path_(path) {}
+    explicit DiskFile(const std::string& path, std::optional<WriteBehind> behind = {})
+        : path_(path), behind_(std::move(behind)) {}
     ~DiskFile() override {
         if (fd_ >= 0)
             ::close(fd_);
@@ -60,7 +62,11 @@ public:
                 break;
             }
             done += n;
+            at_ += n;
         }
+        end_ = std::max(end_, at_);
+        if (done == bytes && !writeBack())
+            return -1;
         return done;
     }
     std::int64_t read(void* data, std::int64_t bytes) override {
@@ -73,6 +79,8 @@ public:
         const off_t at = ::lseek(fd_, static_cast<off_t>(offset), whence);
         if (at < 0)
             error_ = std::strerror(errno);
+        else
+            at_ = at;
         return at;
     }
     std::int64_t position() override { return ::lseek(fd_, 0, SEEK_CUR); }
@@ -81,16 +89,44 @@ public:
         return ::fstat(fd_, &st) == 0 ? st.st_size : -1;
     }
     bool truncate(std::int64_t size) override {
-        if (::ftruncate(fd_, static_cast<off_t>(size)) == 0)
+        if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) {
+            end_ = std::min(end_, size);
+            sent_ = std::min(sent_, size);
             return true;
+        }
         error_ = std::strerror(errno);
         return false;
     }
     std::string error() const override { return error_; }
 
 private:
+    // Hands what was written past the last handed-over byte to the disk,
+    // in whole 64 KiB pieces, once there is enough of it.
+    bool writeBack() {
+        if (!behind_ || behind_->every <= 0 || end_ - sent_ < behind_->every)
+            return true;
+        const std::int64_t upTo = end_ & ~std::int64_t{0xffff};
+        if (upTo <= sent_)
+            return true;
+        const int code = behind_->start(fd_, sent_, upTo - sent_);
+        if (code == EINVAL || code == ESPIPE || code == ENOSYS || code == EOPNOTSUPP) {
+            behind_.reset(); // not a file that can be written back so
+            return true;
+        }
+        if (code != 0) {
+            error_ = std::strerror(code);
+            return false;
+        }
+        sent_ = upTo;
+        return true;
+    }
+
     std::string path_;
+    std::optional<WriteBehind> behind_;
     int fd_ = -1;
+    std::int64_t at_ = 0;   // the file's position
+    std::int64_t end_ = 0;  // its size, as written
+    std::int64_t sent_ = 0; // bytes handed to the disk
     std::string error_;
 };
 
@@ -222,6 +258,30 @@ std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& err
     return file;
 }
 
+int startWriteback(int fd, std::int64_t offset, std::int64_t length) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    return ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                             SYNC_FILE_RANGE_WRITE) == 0
+               ? 0
+               : errno;
+#else
+    (void)fd;
+    (void)offset;
+    (void)length;
+    return ENOSYS;
+#endif
+}
+
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error,
+                                       WriteBehind behind) {
+    auto file = std::make_unique<DiskFile>(path, std::move(behind));
+    if (!file->open()) {
+        error = file->error();
+        return nullptr;
+    }
+    return file;
+}
+
 std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name) {
     QString name;
     bool gap = false;
@@ -267,7 +327,9 @@ Recording::Recording(std::string directory, std::string name, Opener opener, Sam
     : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)),
       format_(format) {
     if (!opener_)
-        opener_ = openByteFile;
+        opener_ = [](const std::string& path, std::string& error) {
+            return openByteFile(path, error);
+        };
     folder_ = directory_ + (directory_.empty() || directory_.back() == '/' ? "" : "/") + name_;
 }
 

@@ -43,6 +43,23 @@ std::string soundLibraryVersion();
 // A file on disk, created or emptied, written without buffering in between.
 std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error);
 
+// Starts the system's writing of bytes [offset, offset + length) of an open
+// file to the disk, without waiting for it: 0, or the errno of the failure.
+int startWriteback(int fd, std::int64_t offset, std::int64_t length);
+
+// Writing behind a file that grows from its start: each time `every` bytes
+// past what was last handed over are written, the system is asked to start
+// writing them to the disk (through `start`), so that a long file is mostly
+// on the disk when it is synced rather than all of it then. A file that
+// cannot be written back so (a pipe) is written as without; a failure of the
+// request fails the write that made it, with the system's reason.
+struct WriteBehind {
+    std::int64_t every = 8 << 20;
+    std::function<int(int fd, std::int64_t offset, std::int64_t length)> start = startWriteback;
+};
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error,
+                                       WriteBehind behind);
+
 // "NN-Name": the channel's place in the recorder, at least two digits (more
 // when there are 100 channels or more), then its name with everything but
 // letters, digits and "._+-" turned into single underscores.

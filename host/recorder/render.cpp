@@ -380,7 +380,12 @@ int render(const RenderOptions& o, std::ostream& out, std::ostream& err) {
     if (!o.toStdout()) {
         const std::string name =
             Recording::freeName(o.directory, o.name.empty() ? baseNameOf(o.config) : o.name);
-        recording = std::make_unique<Recording>(o.directory, name, Recording::Opener{}, o.format);
+        // Written behind as they grow: at the end little is left for the
+        // disk to take, rather than the whole run.
+        auto opener = [](const std::string& path, std::string& why) {
+            return openByteFile(path, why, WriteBehind{});
+        };
+        recording = std::make_unique<Recording>(o.directory, name, opener, o.format);
         recording->setErrorHandler([&err, &errMutex](const std::string& m) {
             const std::lock_guard lock(errMutex);
             err << "\nrecorder render: " << m << "\n";

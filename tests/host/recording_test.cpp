@@ -708,3 +708,67 @@ TEST(RecorderViews, SummaryAndDueSamples) {
         EXPECT_NEAR(ticks[i], 0.2 * static_cast<double>(i), 1e-12);
     EXPECT_EQ(recorder::tickLabel(0.4, 0.2), "0.4");
 }
+
+// Writing behind: the ranges handed to the disk follow one another from the
+// file's start in whole pieces and leave the bytes as written (a WAV header
+// rewritten at the start too); a refused hand-over fails the write with the
+// system's reason, and a file that cannot be written back so is written as
+// without.
+TEST(DiskFile, WritesBehindInOrderAndReportsAFailedHandOver) {
+    QTemporaryDir dir;
+    std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+    recorder::WriteBehind behind;
+    behind.every = 100000;
+    behind.start = [&ranges](int fd, std::int64_t offset, std::int64_t length) {
+        ranges.emplace_back(offset, length);
+        return recorder::startWriteback(fd, offset, length);
+    };
+    const std::string path = dir.filePath("behind.wav").toStdString();
+    std::string error;
+    std::vector<float> all;
+    {
+        auto file = recorder::openByteFile(path, error, behind);
+        ASSERT_NE(file, nullptr) << error;
+        recorder::WavWriter wav(*file, 1000);
+        ASSERT_TRUE(wav.begin());
+        std::vector<float> block(12345);
+        for (int b = 0; b < 40; ++b) {
+            for (std::size_t i = 0; i < block.size(); ++i)
+                block[i] = static_cast<float>(b * 100000 + static_cast<int>(i));
+            ASSERT_TRUE(wav.append(block.data(), block.size())) << file->error();
+            all.insert(all.end(), block.begin(), block.end());
+        }
+    }
+    ASSERT_GE(ranges.size(), 15u);
+    std::int64_t next = 0;
+    for (const auto& [offset, length] : ranges) {
+        EXPECT_EQ(offset, next);
+        EXPECT_GT(length, 0);
+        EXPECT_EQ((offset + length) % 65536, 0);
+        next = offset + length;
+    }
+    EXPECT_LE(next, 118 + static_cast<std::int64_t>(all.size()) * 4);
+    std::vector<float> got;
+    ASSERT_TRUE(recorder::readWavSamples(path, got, nullptr, error)) << error;
+    EXPECT_EQ(got, all);
+
+    int calls = 0;
+    behind.start = [&calls](int, std::int64_t, std::int64_t) { return ++calls == 2 ? EIO : 0; };
+    auto failing = recorder::openByteFile(dir.filePath("eio.f32").toStdString(), error, behind);
+    ASSERT_NE(failing, nullptr) << error;
+    const std::vector<char> bytes(150000, 'x');
+    EXPECT_EQ(failing->write(bytes.data(), 150000), 150000);
+    EXPECT_EQ(failing->write(bytes.data(), 150000), -1);
+    EXPECT_EQ(failing->error(), std::strerror(EIO));
+
+    behind.start = [&calls](int, std::int64_t, std::int64_t) {
+        ++calls;
+        return ESPIPE;
+    };
+    calls = 0;
+    auto pipeLike = recorder::openByteFile(dir.filePath("pipe.f32").toStdString(), error, behind);
+    ASSERT_NE(pipeLike, nullptr) << error;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(pipeLike->write(bytes.data(), 150000), 150000);
+    EXPECT_EQ(calls, 1);
+}
