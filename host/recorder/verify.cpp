@@ -590,6 +590,126 @@ private:
     std::vector<T> span_;
 };
 
+// --- Repeats in noise --------------------------------------------------------------
+
+// Finds runs of a channel's samples that repeat an earlier stretch of the
+// same recording bit for bit, within the last `window` samples. Noise never
+// repeats (its generator's period is far longer than any window), so such a
+// run is a block the recording holds twice. Blocks of kBlock samples at
+// multiples of kBlock are kept by their hash; every window of kBlock samples
+// is looked up, so that every repeated run of 2 kBlock - 1 samples or more is
+// met, and runs from kMinRun on are reported.
+template <typename T> class RepeatFinder {
+public:
+    static constexpr std::size_t kBlock = 32;
+    static constexpr std::uint64_t kMinRun = 2 * kBlock;
+
+    explicit RepeatFinder(std::uint64_t window) : window_(window) {
+        std::size_t size = 1024;
+        while (size < 2 * window / kBlock)
+            size *= 2;
+        table_.assign(size, Slot{});
+        power_ = 1;
+        for (std::size_t i = 0; i < kBlock; ++i)
+            power_ *= kMultiplier;
+    }
+
+    // Samples k .. k + n - 1, after those fed before. `sought`: whether
+    // windows starting in them are looked up (noise too fine for the
+    // samples' precision may repeat by chance).
+    void feed(const T* r, std::size_t n, bool sought) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::uint64_t at = next_++;
+            history_.push_back(r[j]);
+            hash_ = hash_ * kMultiplier + bitsOf(r[j]);
+            if (at >= kBlock)
+                hash_ -= power_ * bitsOf(sample(at - kBlock));
+            if (active_) {
+                if (sameBits(sample(at), sample(source_ + (at - start_))))
+                    continue;
+                finishRun(at);
+            }
+            if (at + 1 < kBlock)
+                continue;
+            const std::uint64_t s = at + 1 - kBlock;
+            Slot& slot = table_[static_cast<std::size_t>(hash_ & (table_.size() - 1))];
+            if (sought && slot.used && slot.hash == hash_ && slot.start + kBlock <= s &&
+                s - slot.start <= window_ && slot.start >= base_ && s >= floor_ &&
+                std::memcmp(&history_[slot.start - base_], &history_[s - base_],
+                            kBlock * sizeof(T)) == 0) {
+                std::uint64_t back = 0;
+                while (s - back > std::max(floor_, base_) && slot.start - back > base_ &&
+                       sameBits(sample(s - back - 1), sample(slot.start - back - 1)))
+                    ++back;
+                start_ = s - back;
+                source_ = slot.start - back;
+                active_ = true;
+            }
+            if (s % kBlock == 0)
+                slot = Slot{true, hash_, s};
+        }
+        // What no window can reach any more is let go, a whole window at once.
+        if (next_ - base_ > 3 * window_ + kBlock) {
+            const std::uint64_t keep = next_ - window_ - kBlock;
+            const std::uint64_t from = active_ ? std::min(keep, source_) : keep;
+            history_.erase(history_.begin(),
+                           history_.begin() + static_cast<std::ptrdiff_t>(from - base_));
+            base_ = from;
+        }
+    }
+    // The end of the samples: a run still open ends there.
+    void finish() {
+        if (active_)
+            finishRun(next_);
+    }
+
+    struct Run {
+        std::uint64_t start = 0;  // where the second copy begins
+        std::uint64_t source = 0; // where the first one does
+        std::uint64_t length = 0;
+    };
+    const std::vector<Run>& runs() const { return runs_; }
+
+private:
+    static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    struct Slot {
+        bool used = false;
+        std::uint64_t hash = 0;
+        std::uint64_t start = 0;
+    };
+    static std::uint64_t bitsOf(T x) {
+        if constexpr (sizeof(T) == 8) {
+            std::uint64_t b = 0;
+            std::memcpy(&b, &x, 8);
+            return b;
+        } else {
+            std::uint32_t b = 0;
+            std::memcpy(&b, &x, 4);
+            return b;
+        }
+    }
+    T sample(std::uint64_t i) const { return history_[static_cast<std::size_t>(i - base_)]; }
+    void finishRun(std::uint64_t end) {
+        active_ = false;
+        if (end - start_ >= kMinRun)
+            runs_.push_back({start_, source_, end - start_});
+        floor_ = end; // a run is told once, not again in parts
+    }
+
+    std::uint64_t window_;
+    std::vector<Slot> table_;
+    std::uint64_t power_ = 1;
+    std::vector<T> history_;
+    std::uint64_t base_ = 0; // the first sample history_ holds
+    std::uint64_t next_ = 0;
+    std::uint64_t hash_ = 0;
+    bool active_ = false;
+    std::uint64_t start_ = 0;
+    std::uint64_t source_ = 0;
+    std::uint64_t floor_ = 0;
+    std::vector<Run> runs_;
+};
+
 // --- The noise check -------------------------------------------------------------
 
 // Variance of one noise part per unit of |Max - Min|: twenty draws of
@@ -598,6 +718,13 @@ double noiseSpreadPerUnit() {
     const double m = 32767.0;
     const double drawVariance = ((m + 1) * (m + 1) - 1) / 12.0 / (m * m);
     return std::sqrt(20 * drawVariance) * 0.2237136465324385;
+}
+
+void report(ChannelVerdict& v, const VerifyOptions& o, ChannelVerdict::Run run) {
+    v.ok = false;
+    ++v.runsFound;
+    if (v.runs.size() < o.maxEvents)
+        v.runs.push_back(run);
 }
 
 template <typename T>
@@ -619,6 +746,9 @@ void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded<
     double m2 = 0;
     std::uint64_t outside = 0;
     bool firstOutside = true;
+    RepeatFinder<T> repeats(static_cast<std::uint64_t>(
+        std::clamp(std::ceil(10 * channel.frequency()), 65536.0, 1048576.0)));
+    std::uint64_t unsought = 0;
     for (;;) {
         recorded.release(k);
         const std::size_t n = recorded.ensure(k, o.chunk);
@@ -627,6 +757,7 @@ void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded<
         if (!fillAs(clean, channel, k, n, mean.data()))
             throw Unusable{"the emulator did not answer for " + v.name};
         const T* r = recorded.at(k);
+        double peak = 0;
         for (std::size_t j = 0; j < n; ++j) {
             const double d = double(r[j]) - double(mean[j]);
             // Sums of floats round at each part.
@@ -639,18 +770,45 @@ void checkNoise(SampleSource& clean, const host::HostChannel& channel, Recorded<
                         {ChannelVerdict::Kind::Changed, k + j, k + j, 1, r[j], double(mean[j])});
                 }
             }
+            peak = std::max(peak, std::fabs(double(r[j])));
             const double count = static_cast<double>(k + j + 1);
             const double delta = d - runningMean;
             runningMean += delta / count;
             m2 += delta * (d - runningMean);
         }
+        // Repeats are sought where the noise spans many steps of the samples'
+        // precision; coarser, equal stretches could come by chance.
+        const T top = static_cast<T>(peak);
+        const double step = double(std::nextafter(top, std::numeric_limits<T>::infinity())) - top;
+        const bool sought = sigma >= 64 * step;
+        unsought += sought ? 0 : n;
+        repeats.feed(r, n, sought);
         k += n;
+    }
+    repeats.finish();
+    // Where the first copy was due, counting the repeats before it out;
+    // samples missing from noise cannot be seen, so none are counted.
+    for (const auto& run : repeats.runs()) {
+        std::uint64_t before = 0;
+        for (const auto& other : repeats.runs())
+            if (other.start < run.source)
+                before += other.length;
+        report(v, o,
+               {ChannelVerdict::Kind::Repeated, run.start, run.source - before, run.length, 0, 0});
+    }
+    if (unsought > 0) {
+        char note[200];
+        std::snprintf(note, sizeof note,
+                      "repeats not sought in %llu samples: the noise is too fine for their "
+                      "precision",
+                      static_cast<unsigned long long>(unsought));
+        v.note = note;
     }
     v.checked = k;
     char text[300];
     if (outside > 0) {
         v.ok = false;
-        v.runsFound = outside;
+        v.runsFound += outside;
         std::snprintf(text, sizeof text, "%llu samples lie farther than %.9g from the noise's mean",
                       static_cast<unsigned long long>(outside), bound);
         v.why = text;
@@ -699,12 +857,14 @@ void print(std::ostream& out, const ChannelVerdict& v) {
     char line[400];
     std::snprintf(line, sizeof line, "%s (%.9g Hz): %llu samples checked, %s", v.name.c_str(),
                   v.frequency, static_cast<unsigned long long>(v.checked),
-                  v.noise  ? "noise by mean, spread and bounds"
+                  v.noise  ? "noise by mean, spread, bounds and repeats"
                   : v.wide ? "exact, 64-bit"
                            : "exact");
     out << line << (v.ok ? ": ok\n" : ": FAILED\n");
     if (!v.why.empty())
         out << "  " << v.why << "\n";
+    if (!v.note.empty())
+        out << "  note: " << v.note << "\n";
     bool first = true;
     for (const ChannelVerdict::Run& r : v.runs) {
         const double f = v.frequency;
@@ -793,7 +953,9 @@ const char* const kVerifyUsage =
     "Checks every sample of a recording against the configuration it ran (the copy kept\n"
     "beside the manifest, unless --config names another): level, sine, saw and their sums\n"
     "bit for bit, with every run of samples missing, repeated or shifted located; channels\n"
-    "with noise by the mean, spread and bounds their formulas imply. Reads WAV, raw32\n"
+    "with noise by the mean, spread and bounds their formulas imply, and every run of 64\n"
+    "samples or more that repeats an earlier stretch bit for bit (missing samples are not\n"
+    "found in them). Reads WAV, raw32\n"
     "(.f32), raw64 (.f64: compared as doubles) and CSV (.csv: the values as doubles, the\n"
     "time column against each sample's own time).\n"
     "\n"

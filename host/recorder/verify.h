@@ -2,7 +2,7 @@
 // emulator's configuration makes. Exact kinds (level, sine, saw and their
 // sums) bit for bit, with every run of samples that is missing, repeated or
 // shifted located in the expected sequence; channels with noise by the mean,
-// spread and bounds the formulas imply.
+// spread and bounds the formulas imply, and for runs that repeat bit for bit.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +57,7 @@ struct ChannelVerdict {
     std::vector<Run> runs;
     std::uint64_t runsFound = 0; // also those beyond the reported ones
     std::string why;             // a failed statistical check, or a frequency that differs
+    std::string note;            // what could not be checked, when something could not
 };
 
 // 0 when everything holds, 1 when something does not (each channel's

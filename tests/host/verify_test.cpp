@@ -378,6 +378,34 @@ TEST(RecorderVerify, Raw64AndCsvAreCheckedInTheirOwnPrecision) {
     EXPECT_EQ(std::count(v.err.begin(), v.err.end(), '\n'), 1);
 }
 
+TEST(RecorderVerify, ARepeatedBlockOfNoiseIsFoundWhereItIs) {
+    if (!haveTolvex())
+        GTEST_SKIP() << "Tolvex.so is not part of this build";
+    QTemporaryDir dir;
+    const std::string config = writeFile(dir, "three.res", configuration());
+    const std::string manifest = renderOf(dir, config, 5, "rep");
+    const std::string path = fileOf(manifest, "Noisy");
+    const std::vector<float> clean = readWav(path);
+    auto s = clean;
+    s.insert(s.begin() + 9000, clean.begin() + 8850, clean.begin() + 8950); // 100 again
+    writeWav(path, s, 4000);
+    Verified v = verifyManifest(manifest);
+    EXPECT_EQ(v.status, 1) << v.out;
+    const auto& noisy = v.named("Noisy");
+    const auto repeated = std::find_if(noisy.runs.begin(), noisy.runs.end(),
+                                       [](const auto& r) { return r.kind == Kind::Repeated; });
+    ASSERT_NE(repeated, noisy.runs.end()) << v.out;
+    EXPECT_EQ(repeated->recorded, 9000u);
+    EXPECT_EQ(repeated->expected, 8850u);
+    EXPECT_EQ(repeated->length, 100u);
+    EXPECT_NE(v.out.find("repeated: 100 samples, expected 8850 .. 8949"), std::string::npos)
+        << v.out;
+    // A clean render of the same holds: its noise repeats nowhere.
+    writeWav(path, clean, 4000);
+    v = verifyManifest(manifest);
+    EXPECT_EQ(v.status, 0) << v.out;
+}
+
 TEST(RecorderVerify, FilesOfOtherRecordersByNameAndRate) {
     if (!haveTolvex())
         GTEST_SKIP() << "Tolvex.so is not part of this build";
