@@ -269,7 +269,8 @@ private:
         constexpr std::size_t kBlock = std::size_t{1} << 20;
         for (;;) {
             const char* from = text_.data() + pos_;
-            const void* nl = std::memchr(from, '\n', have_ - pos_);
+            // An empty buffer may have no storage at all: memchr is not given it.
+            const void* nl = have_ > pos_ ? std::memchr(from, '\n', have_ - pos_) : nullptr;
             if (nl != nullptr) {
                 const auto length = static_cast<std::size_t>(static_cast<const char*>(nl) - from);
                 line = std::string_view(from, length);
@@ -287,7 +288,8 @@ private:
                 ++line_;
                 badLine(std::string_view(from, have_), "a line of more than 1 MiB");
             }
-            std::memmove(text_.data(), from, have_ - pos_);
+            if (have_ > pos_)
+                std::memmove(text_.data(), from, have_ - pos_);
             have_ -= pos_;
             pos_ = 0;
             text_.resize(std::max(text_.size(), kBlock));
