@@ -255,15 +255,6 @@ std::string soundLibraryVersion() {
     return sf_version_string(); // what reads the files back
 }
 
-std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
-    auto file = std::make_unique<DiskFile>(path);
-    if (!file->open()) {
-        error = file->error();
-        return nullptr;
-    }
-    return file;
-}
-
 int startWriteback(int fd, std::int64_t offset, std::int64_t length) {
 #ifdef SYNC_FILE_RANGE_WRITE
     return ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
@@ -278,14 +269,25 @@ int startWriteback(int fd, std::int64_t offset, std::int64_t length) {
 #endif
 }
 
-std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error,
-                                       WriteBehind behind) {
+namespace {
+std::unique_ptr<ByteFile> openDiskFile(const std::string& path, std::string& error,
+                                       std::optional<WriteBehind> behind) {
     auto file = std::make_unique<DiskFile>(path, std::move(behind));
     if (!file->open()) {
         error = file->error();
         return nullptr;
     }
     return file;
+}
+} // namespace
+
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error) {
+    return openDiskFile(path, error, std::nullopt);
+}
+
+std::unique_ptr<ByteFile> openByteFile(const std::string& path, std::string& error,
+                                       WriteBehind behind) {
+    return openDiskFile(path, error, std::move(behind));
 }
 
 std::string channelFileStem(std::size_t index, std::size_t count, const std::string& utf8Name) {
