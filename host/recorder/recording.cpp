@@ -17,20 +17,28 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace recorder {
 
 namespace {
+
+// A live recording hands its files to the disk every 512 KiB of each, so
+// that the disk writes while the run goes on instead of all at its end.
+constexpr std::int64_t kLiveWriteBehind = 512 << 10;
 
 // A channel file through the system's calls, so that a failure keeps the
 // system's reason (a full disk says so, never "no error").
@@ -97,6 +105,7 @@ public:
         error_ = std::strerror(errno);
         return false;
     }
+    void startSync() override { (void)startWriteback(fd_, 0, 0); }
     bool sync() override {
         if (::fdatasync(fd_) == 0)
             return true;
@@ -331,12 +340,88 @@ struct Recording::Track {
     std::string failure;
 };
 
+// Writes a running recording's manifests on a thread of its own: each one is
+// flushed to the disk, which waits for the file system's journal, and the
+// blocks should not wait with it. Whole or not at all, as every manifest: a
+// failed write keeps the one written before. A manifest still waiting is
+// replaced by a newer one.
+class Recording::ManifestWriter {
+public:
+    explicit ManifestWriter(std::string path)
+        : path_(std::move(path)), thread_([this] { run(); }) {}
+    ~ManifestWriter() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join(); // after what is still waiting
+    }
+    ManifestWriter(const ManifestWriter&) = delete;
+    ManifestWriter& operator=(const ManifestWriter&) = delete;
+
+    void post(std::string text) {
+        {
+            std::lock_guard lock(mutex_);
+            waiting_ = std::move(text);
+        }
+        wake_.notify_all();
+    }
+    // False, with the reason, when the last write failed; each failure is
+    // told once. settle() first waits until everything posted is written.
+    bool poll(std::string& why) {
+        std::lock_guard lock(mutex_);
+        return take(why);
+    }
+    bool settle(std::string& why) {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return !waiting_ && !busy_; });
+        return take(why);
+    }
+
+private:
+    bool take(std::string& why) {
+        if (failure_.empty())
+            return true;
+        why = std::exchange(failure_, {});
+        return false;
+    }
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || waiting_; });
+            if (!waiting_)
+                return;
+            const std::string text = std::move(*waiting_);
+            waiting_.reset();
+            busy_ = true;
+            lock.unlock();
+            std::string why;
+            const bool ok = platform::writeWholeFile(path_, text, why);
+            lock.lock();
+            busy_ = false;
+            failure_ = ok ? std::string() : why;
+            done_.notify_all();
+        }
+    }
+
+    const std::string path_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::optional<std::string> waiting_;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::string failure_;
+    std::thread thread_; // last: started once the rest is made
+};
+
 Recording::Recording(std::string directory, std::string name, Opener opener, SampleFormat format)
     : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)),
       format_(format) {
     if (!opener_)
         opener_ = [](const std::string& path, std::string& error) {
-            return openByteFile(path, error);
+            return openByteFile(path, error, WriteBehind{kLiveWriteBehind});
         };
     folder_ = directory_ + (directory_.empty() || directory_.back() == '/' ? "" : "/") + name_;
 }
@@ -445,10 +530,14 @@ void Recording::updateManifest() {
     if (diskFull_)
         return; // the manifest written when the disk filled stands
     std::string why;
-    if (writeManifest(why)) {
+    if (writeManifest(why))
         manifestFailure_.clear();
-        return;
-    }
+    else
+        manifestFailed(why);
+}
+
+void Recording::manifestFailed(const std::string& why) {
+    stale_ = true; // written again at the next round
     const std::string what = "cannot write " + manifestPath() + ": " + why;
     if (isDiskFull(why))
         endOnFullDisk(what);
@@ -742,12 +831,32 @@ std::string Recording::fileOf(const host::HostChannel& channel) const {
 }
 
 void Recording::flush() {
-    if (open_ && stale_)
-        updateManifest();
+    if (!open_)
+        return;
+    std::string why;
+    if (behind_ && !behind_->poll(why))
+        manifestFailed(why);
+    if (!stale_ || diskFull_)
+        return;
+    if (!behind_)
+        behind_ = std::make_unique<ManifestWriter>(manifestPath());
+    behind_->post(manifestText());
+    stale_ = false;
+}
+
+void Recording::settle() {
+    std::string why;
+    if (behind_ && !behind_->settle(why) && open_)
+        manifestFailed(why);
 }
 
 void Recording::syncFiles() {
     // Before the last manifest: its counts claim only what the disk holds.
+    // Every file's writing is started first, so that the disk takes them
+    // all at once rather than one after the other.
+    for (auto& t : tracks_)
+        if (t->bytes != nullptr && t->failure.empty())
+            t->bytes->startSync();
     for (auto& t : tracks_) {
         if (t->bytes == nullptr || !t->failure.empty() || t->bytes->sync())
             continue;
@@ -769,6 +878,7 @@ void Recording::close(End end) {
         updateManifest();
         open_ = false;
     }
+    behind_.reset();
     closeLog();
     for (auto& t : tracks_) {
         if (t->channel != nullptr) {
@@ -780,6 +890,19 @@ void Recording::close(End end) {
 }
 
 bool Recording::writeManifest(std::string& why) {
+    // After what is being written in the background, which it replaces (a
+    // failure there no longer matters).
+    if (behind_) {
+        std::string earlier;
+        (void)behind_->settle(earlier);
+    }
+    if (!platform::writeWholeFile(manifestPath(), manifestText(), why))
+        return false;
+    stale_ = false;
+    return true;
+}
+
+std::string Recording::manifestText() const {
     std::ostringstream text;
     text << "# A run of the recorder: one float WAV file per channel, in this folder.\n";
     text << "[recording]\n";
@@ -807,11 +930,7 @@ bool Recording::writeManifest(std::string& why) {
         text << "status="
              << (t.failure.empty() ? std::string("ok") : "failed: " + escape(t.failure)) << "\n";
     }
-    // Whole or not at all: a failed write keeps the manifest written before.
-    if (!platform::writeWholeFile(manifestPath(), text.str(), why))
-        return false;
-    stale_ = false;
-    return true;
+    return text.str();
 }
 
 // --- Reading back ------------------------------------------------------------

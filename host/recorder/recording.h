@@ -36,6 +36,9 @@ public:
     virtual bool truncate(std::int64_t size) = 0;
     // Puts what was written on the disk; false on a failure (error() tells).
     virtual bool sync() = 0;
+    // Starts putting what was written on the disk without waiting for it, so
+    // that the syncs of many files overlap; sync() still waits.
+    virtual void startSync() {}
     virtual std::string error() const = 0;
 };
 
@@ -127,9 +130,13 @@ public:
     // The same with 64-bit values, for the raw64 and CSV formats (the others
     // take them rounded to float).
     void write(host::HostChannel& channel, const double* block, std::int32_t count);
-    // Brings the manifest up to date: rewritten when a block was written (or
-    // a file failed) since it was written last.
+    // Brings the manifest up to date when a block was written since it was
+    // written last. It is written in the background, so that the blocks do
+    // not wait for the disk; its failure is taken at the next flush() (or
+    // settle()), as a failure of the recording.
     void flush();
+    // Waits for the manifest flush() handed over and takes its outcome.
+    void settle();
     // Puts every channel file on the disk, closes them and writes the final
     // status: failed when anything failed (a file that cannot be put on the
     // disk too), else as `end` says.
@@ -172,9 +179,13 @@ private:
     void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
     void syncFiles();
+    class ManifestWriter;
+
+    std::string manifestText() const;
     bool writeManifest(std::string& why);
     // Writes the manifest; a full disk then ends the recording.
     void updateManifest();
+    void manifestFailed(const std::string& why);
     void fail(const std::string& message);
     void endOnFullDisk(const std::string& why);
     void keepRoom();
@@ -189,8 +200,9 @@ private:
     ErrorHandler onError_;
     double seconds_ = 0;
     std::int64_t bytes_ = 0;
-    bool stale_ = false;          // the manifest's counts lag the files
-    std::string manifestFailure_; // its last update's failure, "" when it went well
+    bool stale_ = false;                     // the manifest's counts lag the files
+    std::string manifestFailure_;            // its last update's failure, "" when it went well
+    std::unique_ptr<ManifestWriter> behind_; // the running recording's manifests
     bool diskFull_ = false;
     std::function<void()> onDiskFull_;
     std::string reserve_; // the file that keeps room for the manifest, "" when none

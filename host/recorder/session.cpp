@@ -59,7 +59,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
         host_->updateData();
         // The files' headers follow every block; the manifest follows every
         // round of blocks, so that after a crash its counts lag the files by
-        // at most the last block of each channel.
+        // at most the last rounds.
         if (recording_) {
             recording_->setRunSeconds(host_->time());
             recording_->flush();

@@ -21,11 +21,14 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 using recorder::Recording;
 
@@ -334,13 +337,14 @@ TEST(Recording, WhatIsWrittenReadsBackWithItsManifestAndItsStatus) {
 }
 
 // The end of a recording puts every channel file on the disk before the
-// manifest says it is complete; a file the disk does not take fails the run
-// with the system's reason.
+// manifest says it is complete, every file's writing started before the first
+// wait; a file the disk does not take fails the run with the system's reason.
 TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
     // Each sync notes the manifest's status at that moment; fails with `code`.
     struct Log {
         std::string manifest;
         std::vector<std::string> statusAtSync;
+        std::string steps; // "s" for a started sync, "S" for a sync
         int code = 0;
     };
     class NotedSync final : public recorder::ByteFile {
@@ -359,7 +363,12 @@ TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
         std::int64_t position() override { return file_->position(); }
         std::int64_t size() override { return file_->size(); }
         bool truncate(std::int64_t size) override { return file_->truncate(size); }
+        void startSync() override {
+            log_.steps += 's';
+            file_->startSync();
+        }
         bool sync() override {
+            log_.steps += 'S';
             recorder::RecordedRun run;
             std::string error;
             log_.statusAtSync.push_back(
@@ -392,6 +401,7 @@ TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
         rec.flush();
         rec.close(Recording::End::Complete);
         EXPECT_EQ(log.statusAtSync, std::vector<std::string>(2, "recording")) << code;
+        EXPECT_EQ(log.steps, "ssSS");
         recorder::RecordedRun run;
         std::string error;
         ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
@@ -419,6 +429,7 @@ TEST(Recording, AFailedManifestUpdateKeepsTheLastWholeManifest) {
     const auto x = ramp(10, 0);
     rec.write(*ch.a, x.data(), 10);
     rec.flush();
+    rec.settle();
     ASSERT_FALSE(rec.failed()) << rec.error();
     std::ifstream before(rec.manifestPath(), std::ios::binary);
     const std::string whole((std::istreambuf_iterator<char>(before)), {});
@@ -428,6 +439,7 @@ TEST(Recording, AFailedManifestUpdateKeepsTheLastWholeManifest) {
             [step](platform::testing::WriteStep s) { return s == step ? EIO : 0; });
         rec.write(*ch.a, x.data(), 10);
         rec.flush();
+        rec.settle();
         platform::testing::setWriteFault(nullptr);
         EXPECT_EQ(rec.error(), "cannot write " + rec.manifestPath() + ": " + std::strerror(EIO));
         std::ifstream after(rec.manifestPath(), std::ios::binary);
@@ -506,6 +518,47 @@ TEST(Recording, AFullDiskEndsTheRecordingAsAWholeEveryChannelAtOneTime) {
     }
 }
 
+// The manifest of a running recording is written beside the blocks, not in
+// their way: flush() returns while the disk still takes it, its failure is
+// told at the next round, and the manifest after it is written whole.
+TEST(Recording, ARunningManifestIsWrittenWhileTheBlocksGoOn) {
+    QTemporaryDir dir;
+    Channels ch;
+    Recording rec(dir.path().toStdString(), "behind");
+    ASSERT_TRUE(rec.open(ch.host.channels()));
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool passed = false; // the test went on past flush()
+    bool heldUp = false; // flush() waited for the write
+    platform::testing::setWriteFault([&](platform::testing::WriteStep step) {
+        if (step != platform::testing::WriteStep::Flush)
+            return 0;
+        std::unique_lock lock(mutex);
+        heldUp = !wake.wait_for(lock, std::chrono::seconds(10), [&] { return passed; });
+        return EIO;
+    });
+    const auto x = ramp(10, 0);
+    rec.write(*ch.a, x.data(), 10);
+    rec.flush();
+    {
+        std::lock_guard lock(mutex);
+        passed = true;
+    }
+    wake.notify_all();
+    rec.settle();
+    platform::testing::setWriteFault(nullptr);
+    EXPECT_FALSE(heldUp);
+    EXPECT_EQ(rec.error(), "cannot write " + rec.manifestPath() + ": " + std::strerror(EIO));
+    rec.flush(); // the failed one is written again
+    rec.settle();
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+    ASSERT_EQ(run.channels.size(), 2u);
+    EXPECT_EQ(run.channels[0].samples, 10u);
+    rec.close(Recording::End::Complete);
+}
+
 // The manifest's own update meeting a full disk ends the recording the same
 // way, and its last form fits into the room kept for it.
 TEST(Recording, AManifestOnAFullDiskTakesTheRoomKeptForIt) {
@@ -524,6 +577,7 @@ TEST(Recording, AManifestOnAFullDiskTakesTheRoomKeptForIt) {
     });
     rec.setRunSeconds(1.5);
     rec.flush();
+    rec.settle();
     platform::testing::setWriteFault(nullptr);
     EXPECT_TRUE(rec.diskFull());
     rec.write(*ch.a, x.data(), 10); // no longer written
