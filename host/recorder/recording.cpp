@@ -39,10 +39,10 @@ namespace {
 // A live recording hands its files to the disk every 512 KiB of each, so
 // that the disk writes while the run goes on instead of all at its end.
 constexpr std::int64_t kLiveWriteBehind = 512 << 10;
-// Every so many bytes written in all, the files are put on the disk in the
-// background: a file system takes new blocks for good only at a sync, which
-// at the end of a long run would otherwise take as long again.
-constexpr std::int64_t kSyncBehind = 32 << 20;
+// Every so many bytes written a file (on the average), the files are put on
+// the disk in the background: a file system takes new blocks for good only
+// at a sync, which at the end of a long run would otherwise take long.
+constexpr std::int64_t kSyncBehind = 16 << 20;
 
 // A channel file through the system's calls, so that a failure keeps the
 // system's reason (a full disk says so, never "no error").
@@ -852,7 +852,7 @@ void Recording::written(Track& t, bool ok, std::int32_t count) {
     t.samples += static_cast<std::uint64_t>(count);
     t.blocks += 1;
     stale_ = true;
-    if (bytes_ - syncAsked_ >= kSyncBehind)
+    if (bytes_ - syncAsked_ >= kSyncBehind * static_cast<std::int64_t>(tracks_.size()))
         syncBehind();
 }
 
