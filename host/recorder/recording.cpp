@@ -39,6 +39,10 @@ namespace {
 // A live recording hands its files to the disk every 512 KiB of each, so
 // that the disk writes while the run goes on instead of all at its end.
 constexpr std::int64_t kLiveWriteBehind = 512 << 10;
+// Every so many bytes written a file (on the average), the files are put on
+// the disk in the background: a file system takes new blocks for good only
+// at a sync, which at the end of a long run would otherwise take long.
+constexpr std::int64_t kSyncBehind = 16 << 20;
 
 // A channel file through the system's calls, so that a failure keeps the
 // system's reason (a full disk says so, never "no error").
@@ -106,6 +110,12 @@ public:
         return false;
     }
     void startSync() override { (void)startWriteback(fd_, 0, 0); }
+    bool syncBehind(std::string& why) override {
+        if (::fdatasync(fd_) == 0)
+            return true;
+        why = std::strerror(errno);
+        return false;
+    }
     bool sync() override {
         if (::fdatasync(fd_) == 0)
             return true;
@@ -416,6 +426,80 @@ private:
     std::thread thread_; // last: started once the rest is made
 };
 
+// Syncs a recording's files on a thread of its own, one round at a time; a
+// round not yet begun is replaced by a newer one, or dropped by settle().
+class Recording::FileSyncer {
+public:
+    using Files = std::vector<std::pair<std::size_t, ByteFile*>>;      // track, file
+    using Failures = std::vector<std::pair<std::size_t, std::string>>; // track, reason
+
+    FileSyncer() : thread_([this] { run(); }) {}
+    ~FileSyncer() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+            waiting_.reset();
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    FileSyncer(const FileSyncer&) = delete;
+    FileSyncer& operator=(const FileSyncer&) = delete;
+
+    void post(Files files) {
+        {
+            std::lock_guard lock(mutex_);
+            waiting_ = std::move(files);
+        }
+        wake_.notify_all();
+    }
+    // The failures since the last call; settle() first drops the waiting
+    // round and waits for the one under way, so that no file is in use.
+    Failures poll() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(failures_, {});
+    }
+    Failures settle() {
+        std::unique_lock lock(mutex_);
+        waiting_.reset();
+        done_.wait(lock, [this] { return !busy_; });
+        return std::exchange(failures_, {});
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || waiting_; });
+            if (!waiting_)
+                return;
+            const Files files = std::move(*waiting_);
+            waiting_.reset();
+            busy_ = true;
+            lock.unlock();
+            Failures failed;
+            for (const auto& [track, file] : files) {
+                std::string why;
+                if (!file->syncBehind(why))
+                    failed.emplace_back(track, why);
+            }
+            lock.lock();
+            busy_ = false;
+            failures_.insert(failures_.end(), failed.begin(), failed.end());
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::optional<Files> waiting_;
+    bool busy_ = false;
+    bool quit_ = false;
+    Failures failures_;
+    std::thread thread_; // last: started once the rest is made
+};
+
 Recording::Recording(std::string directory, std::string name, Opener opener, SampleFormat format)
     : directory_(std::move(directory)), name_(std::move(name)), opener_(std::move(opener)),
       format_(format) {
@@ -550,6 +634,7 @@ void Recording::endOnFullDisk(const std::string& why) {
     if (diskFull_ || !open_)
         return;
     diskFull_ = true;
+    settleSyncs(); // the files are cut below
     // The common end: the earliest end among the channels being written, so
     // that every file ends at the same sample time.
     double end = HUGE_VAL;
@@ -731,6 +816,7 @@ bool Recording::startFile(Track& t) {
 }
 
 void Recording::stopFile(Track& t, std::string failure) {
+    settleSyncs();
     // The header follows every block: what the file holds is declared.
     t.wav.reset();
     t.bytes.reset();
@@ -766,6 +852,41 @@ void Recording::written(Track& t, bool ok, std::int32_t count) {
     t.samples += static_cast<std::uint64_t>(count);
     t.blocks += 1;
     stale_ = true;
+    if (bytes_ - syncAsked_ >= kSyncBehind * static_cast<std::int64_t>(tracks_.size()))
+        syncBehind();
+}
+
+void Recording::syncBehind() {
+    syncAsked_ = bytes_;
+    if (!syncer_)
+        syncer_ = std::make_unique<FileSyncer>();
+    auto failures = syncer_->poll();
+    syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
+    reportSyncFailures();
+    FileSyncer::Files files;
+    for (std::size_t i = 0; i < tracks_.size(); ++i)
+        if (tracks_[i]->bytes != nullptr && tracks_[i]->failure.empty())
+            files.emplace_back(i, tracks_[i]->bytes.get());
+    syncer_->post(std::move(files));
+}
+
+void Recording::settleSyncs() {
+    // Kept for reportSyncFailures(): this is called on the way to closing a
+    // file, which must not close another one.
+    if (syncer_ == nullptr)
+        return;
+    auto failures = syncer_->settle();
+    syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
+}
+
+void Recording::reportSyncFailures() {
+    while (!syncFailures_.empty()) {
+        const auto [index, why] = syncFailures_.back();
+        syncFailures_.pop_back();
+        Track& t = *tracks_[index];
+        if (t.failure.empty())
+            stopFile(t, "cannot put " + t.file + " on the disk: " + why);
+    }
 }
 
 void Recording::write(host::HostChannel& channel, const float* block, std::int32_t count) {
@@ -851,6 +972,8 @@ void Recording::settle() {
 }
 
 void Recording::syncFiles() {
+    settleSyncs();
+    reportSyncFailures();
     // Before the last manifest: its counts claim only what the disk holds.
     // Every file's writing is started first, so that the disk takes them
     // all at once rather than one after the other.
@@ -879,6 +1002,7 @@ void Recording::close(End end) {
         open_ = false;
     }
     behind_.reset();
+    syncer_.reset();
     closeLog();
     for (auto& t : tracks_) {
         if (t->channel != nullptr) {

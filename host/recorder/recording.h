@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -39,6 +40,13 @@ public:
     // Starts putting what was written on the disk without waiting for it, so
     // that the syncs of many files overlap; sync() still waits.
     virtual void startSync() {}
+    // Puts what was written on the disk from another thread while the file
+    // is still written (it touches nothing but the system's file): false,
+    // with the system's reason in `why`, on a failure.
+    virtual bool syncBehind(std::string& why) {
+        (void)why;
+        return true;
+    }
     virtual std::string error() const = 0;
 };
 
@@ -179,7 +187,11 @@ private:
     void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
     void syncFiles();
+    void syncBehind();
+    void settleSyncs();
+    void reportSyncFailures();
     class ManifestWriter;
+    class FileSyncer;
 
     std::string manifestText() const;
     bool writeManifest(std::string& why);
@@ -203,6 +215,9 @@ private:
     bool stale_ = false;                     // the manifest's counts lag the files
     std::string manifestFailure_;            // its last update's failure, "" when it went well
     std::unique_ptr<ManifestWriter> behind_; // the running recording's manifests
+    std::unique_ptr<FileSyncer> syncer_;     // its files, to the disk as they grow
+    std::int64_t syncAsked_ = 0;             // bytes_ when they were last sent there
+    std::vector<std::pair<std::size_t, std::string>> syncFailures_; // track, reason
     bool diskFull_ = false;
     std::function<void()> onDiskFull_;
     std::string reserve_; // the file that keeps room for the manifest, "" when none

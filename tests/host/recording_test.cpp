@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -516,6 +517,66 @@ TEST(Recording, AFullDiskEndsTheRecordingAsAWholeEveryChannelAtOneTime) {
         EXPECT_LE(QFileInfo(QString::fromStdString(file)).size(),
                   static_cast<qint64>(expected[i] * 4 + 200));
     }
+}
+
+// A long run's files go to the disk in the background as they grow; a file
+// the disk does not take there fails its channel with the system's reason,
+// as at the end: the failure is not lost with the sync that met it.
+TEST(Recording, AFileTheDiskRefusesWhileRunningFailsItsChannel) {
+    class RefusedBehind final : public recorder::ByteFile {
+    public:
+        RefusedBehind(std::unique_ptr<recorder::ByteFile> file, std::atomic<int>& asked)
+            : file_(std::move(file)), asked_(asked) {}
+        std::int64_t write(const void* data, std::int64_t bytes) override {
+            return file_->write(data, bytes);
+        }
+        std::int64_t read(void* data, std::int64_t bytes) override {
+            return file_->read(data, bytes);
+        }
+        std::int64_t seek(std::int64_t offset, int whence) override {
+            return file_->seek(offset, whence);
+        }
+        std::int64_t position() override { return file_->position(); }
+        std::int64_t size() override { return file_->size(); }
+        bool truncate(std::int64_t size) override { return file_->truncate(size); }
+        bool sync() override { return file_->sync(); }
+        bool syncBehind(std::string& why) override {
+            ++asked_;
+            why = std::strerror(EIO);
+            return false;
+        }
+        std::string error() const override { return file_->error(); }
+
+    private:
+        std::unique_ptr<recorder::ByteFile> file_;
+        std::atomic<int>& asked_;
+    };
+    QTemporaryDir dir;
+    Channels ch;
+    std::atomic<int> asked{0};
+    Recording rec(
+        dir.path().toStdString(), "behind",
+        [&asked](const std::string& path,
+                 std::string& error) -> std::unique_ptr<recorder::ByteFile> {
+            auto file = recorder::openByteFile(path, error);
+            return file ? std::make_unique<RefusedBehind>(std::move(file), asked) : nullptr;
+        },
+        recorder::SampleFormat::Raw32);
+    ASSERT_TRUE(rec.open(ch.host.channels()));
+    // 48 MiB of Alpha: more than the two channels' share before a sync.
+    const std::vector<float> block(1 << 20, 0.5f);
+    for (int i = 0; i < 12; ++i)
+        rec.write(*ch.a, block.data(), static_cast<std::int32_t>(block.size()));
+    rec.close(Recording::End::Complete);
+    EXPECT_GE(asked.load(), 1);
+    recorder::RecordedRun run;
+    std::string error;
+    ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+    const std::string why =
+        "cannot put 00-Alpha.f32 on the disk: " + std::string(std::strerror(EIO));
+    EXPECT_EQ(run.status.rfind("failed: " + why, 0), 0u) << run.status;
+    ASSERT_EQ(run.channels.size(), 2u);
+    EXPECT_EQ(run.channels[0].status, "failed: " + why);
 }
 
 // The manifest of a running recording is written beside the blocks, not in
