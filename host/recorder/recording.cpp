@@ -566,24 +566,32 @@ void Recording::endOnFullDisk(const std::string& why) {
             end = std::min(end, static_cast<double>(t->samples) / t->frequency);
     if (!std::isfinite(end))
         end = 0;
+    const std::int64_t width = format_ == SampleFormat::Raw64 ? 8 : 4;
     for (auto& t : tracks_) {
-        if (t->wav == nullptr)
+        // A CSV file keeps its whole lines: a reader takes those.
+        if (t->bytes == nullptr || !t->failure.empty() || format_ == SampleFormat::Csv)
             continue;
         const auto keep = std::min<std::uint64_t>(
             t->samples, static_cast<std::uint64_t>(std::ceil(end * t->frequency - 1e-9)));
-        // Also at its own end: the header says what is there, and what a
-        // short write left past it goes.
-        if (!t->wav->cut(keep)) {
-            const std::string cut = t->bytes->error();
+        // Also at its own end: the header (or the size) says what is there,
+        // and what a short write left past it goes.
+        const bool cut = t->wav != nullptr
+                             ? t->wav->cut(keep)
+                             : t->bytes->truncate(static_cast<std::int64_t>(keep) * width);
+        if (!cut) {
+            const std::string reason = t->bytes->error();
             t->failure = "cannot cut " + t->file + " at " + seconds3(end) +
-                         " s: " + (cut.empty() ? "cannot read it back" : cut);
+                         " s: " + (reason.empty() ? "cannot read it back" : reason);
         } else {
-            bytes_ -= static_cast<std::int64_t>(t->samples - keep) * 4;
+            bytes_ -= static_cast<std::int64_t>(t->samples - keep) * width;
             t->samples = keep;
             t->blocks -= static_cast<std::uint64_t>(
                 std::count_if(t->recentStarts.begin(), t->recentStarts.end(),
                               [keep](std::uint64_t start) { return start >= keep; }));
         }
+    }
+    syncFiles(); // what the last manifest counts is on the disk
+    for (auto& t : tracks_) {
         t->wav.reset();
         t->bytes.reset();
     }
