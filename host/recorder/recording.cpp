@@ -379,9 +379,12 @@ public:
         }
         wake_.notify_all();
     }
-    // The failures of the rounds done since the last call.
-    Failures poll() {
+    // The failures of the rounds done since the last call; `drop` drops the
+    // round that waits.
+    Failures poll(bool drop = false) {
         std::lock_guard lock(mutex_);
+        if (drop)
+            waiting_ = nullptr;
         return std::exchange(failures_, {});
     }
     // The same once nothing is under way, and nothing waits (dropped, or
@@ -920,7 +923,12 @@ void Recording::manifestsFailed(const std::vector<std::pair<std::size_t, std::st
 }
 
 void Recording::syncFiles() {
-    settleSyncs();
+    // A background round under way goes on beside these syncs, which take
+    // what it has not.
+    if (syncs_) {
+        auto failures = syncs_->poll(true);
+        syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
+    }
     reportSyncFailures();
     // Before the last manifest: its counts claim only what the disk holds.
     // Every file's writing is started first, so that the disk takes them
@@ -936,6 +944,8 @@ void Recording::syncFiles() {
             "cannot put " + t->file + " on the disk: " + (why.empty() ? "the flush failed" : why);
         fail(t->failure);
     }
+    settleSyncs();
+    reportSyncFailures();
 }
 
 void Recording::close(End end) {
