@@ -15,8 +15,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -68,9 +70,14 @@ tolvex::config::LoadOutcome load(World& w, const std::string& name, std::string 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Nothing is written to a file; a settings file of the run's own all the
     // same, so that a stray write never reaches the user's.
-    const std::string dir = "/tmp/fuzz_config_" + std::to_string(::getpid());
+    // Removed again when the run ends (libFuzzer ends by exit()).
+    static const std::string dir = "/tmp/fuzz_config_" + std::to_string(::getpid());
     ::mkdir(dir.c_str(), 0700);
     ::setenv("TOLVEX_INI", (dir + "/Tolvex.ini").c_str(), 1);
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    });
     tolvex::ui::setMessageBoxHandler(
         [](const tolvex::ui::MessageBoxRequest&) { return tolvex::ui::Answer::No; });
     platform::setTestTicks(5000);

@@ -350,119 +350,50 @@ struct Recording::Track {
     std::string failure;
 };
 
-// Writes a running recording's manifests on a thread of its own: each one is
-// flushed to the disk, which waits for the file system's journal, and the
-// blocks should not wait with it. Whole or not at all, as every manifest: a
-// failed write keeps the one written before. A manifest still waiting is
-// replaced by a newer one.
-class Recording::ManifestWriter {
+// A thread of its own for a running recording's work that waits for the
+// disk (its manifests, the syncs of its files), so that the blocks do not
+// wait with it. It does one round at a time; a round not yet begun is
+// replaced by a newer one. A round answers its failures: (track, reason).
+class Recording::Rounds {
 public:
-    explicit ManifestWriter(std::string path)
-        : path_(std::move(path)), thread_([this] { run(); }) {}
-    ~ManifestWriter() {
+    using Failures = std::vector<std::pair<std::size_t, std::string>>;
+    using Round = std::function<Failures()>;
+
+    Rounds() : thread_([this] { run(); }) {}
+    ~Rounds() {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join(); // after what is still waiting
-    }
-    ManifestWriter(const ManifestWriter&) = delete;
-    ManifestWriter& operator=(const ManifestWriter&) = delete;
-
-    void post(std::string text) {
-        {
-            std::lock_guard lock(mutex_);
-            waiting_ = std::move(text);
-        }
-        wake_.notify_all();
-    }
-    // False, with the reason, when the last write failed; each failure is
-    // told once. settle() first waits until everything posted is written.
-    bool poll(std::string& why) {
-        std::lock_guard lock(mutex_);
-        return take(why);
-    }
-    bool settle(std::string& why) {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return !waiting_ && !busy_; });
-        return take(why);
-    }
-
-private:
-    bool take(std::string& why) {
-        if (failure_.empty())
-            return true;
-        why = std::exchange(failure_, {});
-        return false;
-    }
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return quit_ || waiting_; });
-            if (!waiting_)
-                return;
-            const std::string text = std::move(*waiting_);
-            waiting_.reset();
-            busy_ = true;
-            lock.unlock();
-            std::string why;
-            const bool ok = platform::writeWholeFile(path_, text, why);
-            lock.lock();
-            busy_ = false;
-            failure_ = ok ? std::string() : why;
-            done_.notify_all();
-        }
-    }
-
-    const std::string path_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::optional<std::string> waiting_;
-    bool busy_ = false;
-    bool quit_ = false;
-    std::string failure_;
-    std::thread thread_; // last: started once the rest is made
-};
-
-// Syncs a recording's files on a thread of its own, one round at a time; a
-// round not yet begun is replaced by a newer one, or dropped by settle().
-class Recording::FileSyncer {
-public:
-    using Files = std::vector<std::pair<std::size_t, ByteFile*>>;      // track, file
-    using Failures = std::vector<std::pair<std::size_t, std::string>>; // track, reason
-
-    FileSyncer() : thread_([this] { run(); }) {}
-    ~FileSyncer() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-            waiting_.reset();
+            waiting_ = nullptr; // the owner settled what mattered
         }
         wake_.notify_all();
         thread_.join();
     }
-    FileSyncer(const FileSyncer&) = delete;
-    FileSyncer& operator=(const FileSyncer&) = delete;
+    Rounds(const Rounds&) = delete;
+    Rounds& operator=(const Rounds&) = delete;
 
-    void post(Files files) {
+    void post(Round round) {
         {
             std::lock_guard lock(mutex_);
-            waiting_ = std::move(files);
+            waiting_ = std::move(round);
         }
         wake_.notify_all();
     }
-    // The failures since the last call; settle() first drops the waiting
-    // round and waits for the one under way, so that no file is in use.
-    Failures poll() {
+    // The failures of the rounds done since the last call; `drop` drops the
+    // round that waits.
+    Failures poll(bool drop = false) {
         std::lock_guard lock(mutex_);
+        if (drop)
+            waiting_ = nullptr;
         return std::exchange(failures_, {});
     }
-    Failures settle() {
+    // The same once nothing is under way, and nothing waits (dropped, or
+    // done first).
+    Failures settle(bool drop) {
         std::unique_lock lock(mutex_);
-        waiting_.reset();
-        done_.wait(lock, [this] { return !busy_; });
+        if (drop)
+            waiting_ = nullptr;
+        done_.wait(lock, [this] { return !busy_ && !waiting_; });
         return std::exchange(failures_, {});
     }
 
@@ -473,16 +404,10 @@ private:
             wake_.wait(lock, [this] { return quit_ || waiting_; });
             if (!waiting_)
                 return;
-            const Files files = std::move(*waiting_);
-            waiting_.reset();
+            const Round round = std::exchange(waiting_, nullptr);
             busy_ = true;
             lock.unlock();
-            Failures failed;
-            for (const auto& [track, file] : files) {
-                std::string why;
-                if (!file->syncBehind(why))
-                    failed.emplace_back(track, why);
-            }
+            Failures failed = round();
             lock.lock();
             busy_ = false;
             failures_.insert(failures_.end(), failed.begin(), failed.end());
@@ -493,7 +418,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::optional<Files> waiting_;
+    Round waiting_;
     bool busy_ = false;
     bool quit_ = false;
     Failures failures_;
@@ -644,24 +569,32 @@ void Recording::endOnFullDisk(const std::string& why) {
             end = std::min(end, static_cast<double>(t->samples) / t->frequency);
     if (!std::isfinite(end))
         end = 0;
+    const std::int64_t width = format_ == SampleFormat::Raw64 ? 8 : 4;
     for (auto& t : tracks_) {
-        if (t->wav == nullptr)
+        // A CSV file keeps its whole lines: a reader takes those.
+        if (t->bytes == nullptr || !t->failure.empty() || format_ == SampleFormat::Csv)
             continue;
         const auto keep = std::min<std::uint64_t>(
             t->samples, static_cast<std::uint64_t>(std::ceil(end * t->frequency - 1e-9)));
-        // Also at its own end: the header says what is there, and what a
-        // short write left past it goes.
-        if (!t->wav->cut(keep)) {
-            const std::string cut = t->bytes->error();
+        // Also at its own end: the header (or the size) says what is there,
+        // and what a short write left past it goes.
+        const bool cut = t->wav != nullptr
+                             ? t->wav->cut(keep)
+                             : t->bytes->truncate(static_cast<std::int64_t>(keep) * width);
+        if (!cut) {
+            const std::string reason = t->bytes->error();
             t->failure = "cannot cut " + t->file + " at " + seconds3(end) +
-                         " s: " + (cut.empty() ? "cannot read it back" : cut);
+                         " s: " + (reason.empty() ? "cannot read it back" : reason);
         } else {
-            bytes_ -= static_cast<std::int64_t>(t->samples - keep) * 4;
+            bytes_ -= static_cast<std::int64_t>(t->samples - keep) * width;
             t->samples = keep;
             t->blocks -= static_cast<std::uint64_t>(
                 std::count_if(t->recentStarts.begin(), t->recentStarts.end(),
                               [keep](std::uint64_t start) { return start >= keep; }));
         }
+    }
+    syncFiles(); // what the last manifest counts is on the disk
+    for (auto& t : tracks_) {
         t->wav.reset();
         t->bytes.reset();
     }
@@ -858,24 +791,33 @@ void Recording::written(Track& t, bool ok, std::int32_t count) {
 
 void Recording::syncBehind() {
     syncAsked_ = bytes_;
-    if (!syncer_)
-        syncer_ = std::make_unique<FileSyncer>();
-    auto failures = syncer_->poll();
+    if (!syncs_)
+        syncs_ = std::make_unique<Rounds>();
+    auto failures = syncs_->poll();
     syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
     reportSyncFailures();
-    FileSyncer::Files files;
+    std::vector<std::pair<std::size_t, ByteFile*>> files;
     for (std::size_t i = 0; i < tracks_.size(); ++i)
         if (tracks_[i]->bytes != nullptr && tracks_[i]->failure.empty())
             files.emplace_back(i, tracks_[i]->bytes.get());
-    syncer_->post(std::move(files));
+    syncs_->post([files = std::move(files)] {
+        Rounds::Failures failed;
+        for (const auto& [track, file] : files) {
+            std::string why;
+            if (!file->syncBehind(why))
+                failed.emplace_back(track, why);
+        }
+        return failed;
+    });
 }
 
 void Recording::settleSyncs() {
-    // Kept for reportSyncFailures(): this is called on the way to closing a
-    // file, which must not close another one.
-    if (syncer_ == nullptr)
+    // No file is in use once it returns. The failures wait for
+    // reportSyncFailures(): this is called on the way to closing a file,
+    // which must not close others meanwhile.
+    if (syncs_ == nullptr)
         return;
-    auto failures = syncer_->settle();
+    auto failures = syncs_->settle(true);
     syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
 }
 
@@ -954,25 +896,39 @@ std::string Recording::fileOf(const host::HostChannel& channel) const {
 void Recording::flush() {
     if (!open_)
         return;
-    std::string why;
-    if (behind_ && !behind_->poll(why))
-        manifestFailed(why);
+    if (manifests_)
+        manifestsFailed(manifests_->poll());
     if (!stale_ || diskFull_)
         return;
-    if (!behind_)
-        behind_ = std::make_unique<ManifestWriter>(manifestPath());
-    behind_->post(manifestText());
+    if (!manifests_)
+        manifests_ = std::make_unique<Rounds>();
+    manifests_->post([path = manifestPath(), text = manifestText()] {
+        // Whole or not at all: a failed write keeps the manifest written before.
+        std::string why;
+        if (platform::writeWholeFile(path, text, why))
+            return Rounds::Failures{};
+        return Rounds::Failures{{0, why}};
+    });
     stale_ = false;
 }
 
 void Recording::settle() {
-    std::string why;
-    if (behind_ && !behind_->settle(why) && open_)
-        manifestFailed(why);
+    if (manifests_)
+        manifestsFailed(manifests_->settle(false));
+}
+
+void Recording::manifestsFailed(const std::vector<std::pair<std::size_t, std::string>>& failures) {
+    if (!failures.empty() && open_)
+        manifestFailed(failures.back().second);
 }
 
 void Recording::syncFiles() {
-    settleSyncs();
+    // A background round under way goes on beside these syncs, which take
+    // what it has not.
+    if (syncs_) {
+        auto failures = syncs_->poll(true);
+        syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
+    }
     reportSyncFailures();
     // Before the last manifest: its counts claim only what the disk holds.
     // Every file's writing is started first, so that the disk takes them
@@ -988,6 +944,8 @@ void Recording::syncFiles() {
             "cannot put " + t->file + " on the disk: " + (why.empty() ? "the flush failed" : why);
         fail(t->failure);
     }
+    settleSyncs();
+    reportSyncFailures();
 }
 
 void Recording::close(End end) {
@@ -1001,8 +959,8 @@ void Recording::close(End end) {
         updateManifest();
         open_ = false;
     }
-    behind_.reset();
-    syncer_.reset();
+    manifests_.reset();
+    syncs_.reset();
     closeLog();
     for (auto& t : tracks_) {
         if (t->channel != nullptr) {
@@ -1016,10 +974,8 @@ void Recording::close(End end) {
 bool Recording::writeManifest(std::string& why) {
     // After what is being written in the background, which it replaces (a
     // failure there no longer matters).
-    if (behind_) {
-        std::string earlier;
-        (void)behind_->settle(earlier);
-    }
+    if (manifests_)
+        (void)manifests_->settle(true);
     if (!platform::writeWholeFile(manifestPath(), manifestText(), why))
         return false;
     stale_ = false;

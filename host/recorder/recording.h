@@ -190,14 +190,14 @@ private:
     void syncBehind();
     void settleSyncs();
     void reportSyncFailures();
-    class ManifestWriter;
-    class FileSyncer;
+    class Rounds;
 
     std::string manifestText() const;
     bool writeManifest(std::string& why);
     // Writes the manifest; a full disk then ends the recording.
     void updateManifest();
     void manifestFailed(const std::string& why);
+    void manifestsFailed(const std::vector<std::pair<std::size_t, std::string>>& failures);
     void fail(const std::string& message);
     void endOnFullDisk(const std::string& why);
     void keepRoom();
@@ -212,11 +212,11 @@ private:
     ErrorHandler onError_;
     double seconds_ = 0;
     std::int64_t bytes_ = 0;
-    bool stale_ = false;                     // the manifest's counts lag the files
-    std::string manifestFailure_;            // its last update's failure, "" when it went well
-    std::unique_ptr<ManifestWriter> behind_; // the running recording's manifests
-    std::unique_ptr<FileSyncer> syncer_;     // its files, to the disk as they grow
-    std::int64_t syncAsked_ = 0;             // bytes_ when they were last sent there
+    bool stale_ = false;                // the manifest's counts lag the files
+    std::string manifestFailure_;       // its last update's failure, "" when it went well
+    std::unique_ptr<Rounds> manifests_; // a running recording's manifests
+    std::unique_ptr<Rounds> syncs_;     // its files, to the disk as they grow
+    std::int64_t syncAsked_ = 0;        // bytes_ when they were last sent there
     std::vector<std::pair<std::size_t, std::string>> syncFailures_; // track, reason
     bool diskFull_ = false;
     std::function<void()> onDiskFull_;

@@ -60,8 +60,8 @@ std::vector<float> readChannel(const std::string& folder, const recorder::Record
 // A disk that fills up after `room` bytes of a file.
 class SmallDisk final : public recorder::ByteFile {
 public:
-    SmallDisk(std::unique_ptr<recorder::ByteFile> file, std::int64_t room)
-        : file_(std::move(file)), room_(room) {}
+    SmallDisk(std::unique_ptr<recorder::ByteFile> file, std::int64_t room, int* syncs = nullptr)
+        : file_(std::move(file)), room_(room), syncs_(syncs) {}
     std::int64_t write(const void* data, std::int64_t bytes) override {
         const std::int64_t fits = std::clamp<std::int64_t>(room_ - file_->position(), 0, bytes);
         full_ = full_ || fits < bytes;
@@ -74,12 +74,17 @@ public:
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return file_->size(); }
     bool truncate(std::int64_t size) override { return file_->truncate(size); }
-    bool sync() override { return file_->sync(); }
+    bool sync() override {
+        if (syncs_ != nullptr)
+            ++*syncs_;
+        return file_->sync();
+    }
     std::string error() const override { return full_ ? "No space left on device" : ""; }
 
 private:
     std::unique_ptr<recorder::ByteFile> file_;
     std::int64_t room_;
+    int* syncs_;
     bool full_ = false;
 };
 
@@ -516,6 +521,54 @@ TEST(Recording, AFullDiskEndsTheRecordingAsAWholeEveryChannelAtOneTime) {
         // Nothing lies past what the header declares.
         EXPECT_LE(QFileInfo(QString::fromStdString(file)).size(),
                   static_cast<qint64>(expected[i] * 4 + 200));
+    }
+}
+
+// Raw files end at the common time too, each cut to whole samples, and what
+// the last manifest counts is put on the disk before it is written.
+TEST(Recording, AFullDiskCutsRawFilesToOneTimeAndSyncsThem) {
+    for (const auto format : {recorder::SampleFormat::Raw32, recorder::SampleFormat::Raw64}) {
+        QTemporaryDir dir;
+        Channels ch;
+        int syncs = 0;
+        const std::int64_t width = format == recorder::SampleFormat::Raw64 ? 8 : 4;
+        Recording rec(
+            dir.path().toStdString(), "full",
+            [&](const std::string& path, std::string& error) {
+                auto file = recorder::openByteFile(path, error);
+                // Alpha's disk fills 150.5 samples in: a short write.
+                const std::int64_t room = path.find("Alpha") != std::string::npos
+                                              ? 150 * width + width / 2
+                                              : std::int64_t{1} << 30;
+                return file ? std::unique_ptr<recorder::ByteFile>(
+                                  std::make_unique<SmallDisk>(std::move(file), room, &syncs))
+                            : nullptr;
+            },
+            format);
+        ASSERT_TRUE(rec.open(ch.host.channels()));
+        // Beta (2.5 Hz) holds one sample, 0.4 s; Alpha (1 kHz) 0.1 s a round.
+        const auto v = ramp(100, 0);
+        rec.write(*ch.b, v.data(), 1);
+        for (int round = 0; round < 3; ++round)
+            rec.write(*ch.a, v.data(), 100);
+        EXPECT_TRUE(rec.diskFull());
+        EXPECT_EQ(syncs, 2) << "before the manifest";
+        rec.close(Recording::End::Complete);
+        recorder::RecordedRun run;
+        std::string error;
+        ASSERT_TRUE(recorder::readManifest(rec.manifestPath(), run, error)) << error;
+        // Alpha holds its first round whole, 0.1 s: the common end. Beta's
+        // sample at 0 s stays; Alpha's half sample goes.
+        EXPECT_EQ(run.status, "failed: disk full after 0.1 s");
+        ASSERT_EQ(run.channels.size(), 2u);
+        const std::vector<std::uint64_t> expected = {100, 1};
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(run.channels[i].samples, expected[i]) << i;
+            const std::string file = rec.folder() + "/" + run.channels[i].files.at(0);
+            EXPECT_EQ(QFileInfo(QString::fromStdString(file)).size(),
+                      static_cast<qint64>(expected[i]) * width)
+                << i;
+        }
     }
 }
 
