@@ -57,15 +57,12 @@ std::vector<float> readChannel(const std::string& folder, const recorder::Record
     return all;
 }
 
-// A disk that fills up after `room` bytes of a file.
-class SmallDisk final : public recorder::ByteFile {
+// A file that passes everything to another; the fakes below change a part.
+class PassingFile : public recorder::ByteFile {
 public:
-    SmallDisk(std::unique_ptr<recorder::ByteFile> file, std::int64_t room, int* syncs = nullptr)
-        : file_(std::move(file)), room_(room), syncs_(syncs) {}
+    explicit PassingFile(std::unique_ptr<recorder::ByteFile> file) : file_(std::move(file)) {}
     std::int64_t write(const void* data, std::int64_t bytes) override {
-        const std::int64_t fits = std::clamp<std::int64_t>(room_ - file_->position(), 0, bytes);
-        full_ = full_ || fits < bytes;
-        return fits == 0 ? -1 : file_->write(data, fits);
+        return file_->write(data, bytes);
     }
     std::int64_t read(void* data, std::int64_t bytes) override { return file_->read(data, bytes); }
     std::int64_t seek(std::int64_t offset, int whence) override {
@@ -74,6 +71,25 @@ public:
     std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return file_->size(); }
     bool truncate(std::int64_t size) override { return file_->truncate(size); }
+    void startSync() override { file_->startSync(); }
+    bool sync() override { return file_->sync(); }
+    bool syncBehind(std::string& why) override { return file_->syncBehind(why); }
+    std::string error() const override { return file_->error(); }
+
+protected:
+    std::unique_ptr<recorder::ByteFile> file_;
+};
+
+// A disk that fills up after `room` bytes of a file; counts its syncs.
+class SmallDisk final : public PassingFile {
+public:
+    SmallDisk(std::unique_ptr<recorder::ByteFile> file, std::int64_t room, int* syncs = nullptr)
+        : PassingFile(std::move(file)), room_(room), syncs_(syncs) {}
+    std::int64_t write(const void* data, std::int64_t bytes) override {
+        const std::int64_t fits = std::clamp<std::int64_t>(room_ - file_->position(), 0, bytes);
+        full_ = full_ || fits < bytes;
+        return fits == 0 ? -1 : file_->write(data, fits);
+    }
     bool sync() override {
         if (syncs_ != nullptr)
             ++*syncs_;
@@ -82,33 +98,21 @@ public:
     std::string error() const override { return full_ ? "No space left on device" : ""; }
 
 private:
-    std::unique_ptr<recorder::ByteFile> file_;
     std::int64_t room_;
     int* syncs_;
     bool full_ = false;
 };
 
 // Large writes become holes: a file of several GiB that takes no room.
-class SparseFile final : public recorder::ByteFile {
+class SparseFile final : public PassingFile {
 public:
-    explicit SparseFile(std::unique_ptr<recorder::ByteFile> file) : file_(std::move(file)) {}
+    using PassingFile::PassingFile;
     std::int64_t write(const void* data, std::int64_t bytes) override {
         if (bytes < (1 << 20))
             return file_->write(data, bytes);
         return file_->seek(bytes, SEEK_CUR) < 0 ? -1 : bytes;
     }
-    std::int64_t read(void* data, std::int64_t bytes) override { return file_->read(data, bytes); }
-    std::int64_t seek(std::int64_t offset, int whence) override {
-        return file_->seek(offset, whence);
-    }
-    std::int64_t position() override { return file_->position(); }
     std::int64_t size() override { return std::max(file_->size(), file_->position()); }
-    bool truncate(std::int64_t size) override { return file_->truncate(size); }
-    bool sync() override { return file_->sync(); }
-    std::string error() const override { return file_->error(); }
-
-private:
-    std::unique_ptr<recorder::ByteFile> file_;
 };
 
 std::string fileBytes(const std::string& path) {
@@ -353,22 +357,10 @@ TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
         std::string steps; // "s" for a started sync, "S" for a sync
         int code = 0;
     };
-    class NotedSync final : public recorder::ByteFile {
+    class NotedSync final : public PassingFile {
     public:
         NotedSync(std::unique_ptr<recorder::ByteFile> file, Log& log)
-            : file_(std::move(file)), log_(log) {}
-        std::int64_t write(const void* data, std::int64_t bytes) override {
-            return file_->write(data, bytes);
-        }
-        std::int64_t read(void* data, std::int64_t bytes) override {
-            return file_->read(data, bytes);
-        }
-        std::int64_t seek(std::int64_t offset, int whence) override {
-            return file_->seek(offset, whence);
-        }
-        std::int64_t position() override { return file_->position(); }
-        std::int64_t size() override { return file_->size(); }
-        bool truncate(std::int64_t size) override { return file_->truncate(size); }
+            : PassingFile(std::move(file)), log_(log) {}
         void startSync() override {
             log_.steps += 's';
             file_->startSync();
@@ -386,7 +378,6 @@ TEST(Recording, TheFilesAreOnTheDiskBeforeTheManifestSaysComplete) {
         }
 
     private:
-        std::unique_ptr<recorder::ByteFile> file_;
         Log& log_;
     };
     for (const int code : {0, EIO}) {
@@ -576,32 +567,17 @@ TEST(Recording, AFullDiskCutsRawFilesToOneTimeAndSyncsThem) {
 // the disk does not take there fails its channel with the system's reason,
 // as at the end: the failure is not lost with the sync that met it.
 TEST(Recording, AFileTheDiskRefusesWhileRunningFailsItsChannel) {
-    class RefusedBehind final : public recorder::ByteFile {
+    class RefusedBehind final : public PassingFile {
     public:
         RefusedBehind(std::unique_ptr<recorder::ByteFile> file, std::atomic<int>& asked)
-            : file_(std::move(file)), asked_(asked) {}
-        std::int64_t write(const void* data, std::int64_t bytes) override {
-            return file_->write(data, bytes);
-        }
-        std::int64_t read(void* data, std::int64_t bytes) override {
-            return file_->read(data, bytes);
-        }
-        std::int64_t seek(std::int64_t offset, int whence) override {
-            return file_->seek(offset, whence);
-        }
-        std::int64_t position() override { return file_->position(); }
-        std::int64_t size() override { return file_->size(); }
-        bool truncate(std::int64_t size) override { return file_->truncate(size); }
-        bool sync() override { return file_->sync(); }
+            : PassingFile(std::move(file)), asked_(asked) {}
         bool syncBehind(std::string& why) override {
             ++asked_;
             why = std::strerror(EIO);
             return false;
         }
-        std::string error() const override { return file_->error(); }
 
     private:
-        std::unique_ptr<recorder::ByteFile> file_;
         std::atomic<int>& asked_;
     };
     QTemporaryDir dir;
