@@ -116,12 +116,7 @@ public:
         why = std::strerror(errno);
         return false;
     }
-    bool sync() override {
-        if (::fdatasync(fd_) == 0)
-            return true;
-        error_ = std::strerror(errno);
-        return false;
-    }
+    bool sync() override { return syncBehind(error_); }
     std::string error() const override { return error_; }
 
 private:
@@ -356,7 +351,6 @@ struct Recording::Track {
 // replaced by a newer one. A round answers its failures: (track, reason).
 class Recording::Rounds {
 public:
-    using Failures = std::vector<std::pair<std::size_t, std::string>>;
     using Round = std::function<Failures()>;
 
     Rounds() : thread_([this] { run(); }) {}
@@ -559,7 +553,7 @@ void Recording::endOnFullDisk(const std::string& why) {
     if (diskFull_ || !open_)
         return;
     diskFull_ = true;
-    settleSyncs(); // the files are cut below
+    collectSyncs(true); // the files are cut below
     // The common end: the earliest end among the channels being written, so
     // that every file ends at the same sample time.
     double end = HUGE_VAL;
@@ -749,7 +743,7 @@ bool Recording::startFile(Track& t) {
 }
 
 void Recording::stopFile(Track& t, std::string failure) {
-    settleSyncs();
+    collectSyncs(true);
     // The header follows every block: what the file holds is declared.
     t.wav.reset();
     t.bytes.reset();
@@ -791,17 +785,16 @@ void Recording::written(Track& t, bool ok, std::int32_t count) {
 
 void Recording::syncBehind() {
     syncAsked_ = bytes_;
+    collectSyncs(false);
+    reportSyncFailures();
     if (!syncs_)
         syncs_ = std::make_unique<Rounds>();
-    auto failures = syncs_->poll();
-    syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
-    reportSyncFailures();
     std::vector<std::pair<std::size_t, ByteFile*>> files;
     for (std::size_t i = 0; i < tracks_.size(); ++i)
         if (tracks_[i]->bytes != nullptr && tracks_[i]->failure.empty())
             files.emplace_back(i, tracks_[i]->bytes.get());
     syncs_->post([files = std::move(files)] {
-        Rounds::Failures failed;
+        Failures failed;
         for (const auto& [track, file] : files) {
             std::string why;
             if (!file->syncBehind(why))
@@ -811,13 +804,13 @@ void Recording::syncBehind() {
     });
 }
 
-void Recording::settleSyncs() {
-    // No file is in use once it returns. The failures wait for
-    // reportSyncFailures(): this is called on the way to closing a file,
-    // which must not close others meanwhile.
+void Recording::collectSyncs(bool wait) {
+    // The round that waits is dropped. Waiting, no file is in use once it
+    // returns. The failures wait for reportSyncFailures(): this is called on
+    // the way to closing a file, which must not close others meanwhile.
     if (syncs_ == nullptr)
         return;
-    auto failures = syncs_->settle(true);
+    const Failures failures = wait ? syncs_->settle(true) : syncs_->poll(true);
     syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
 }
 
@@ -906,8 +899,8 @@ void Recording::flush() {
         // Whole or not at all: a failed write keeps the manifest written before.
         std::string why;
         if (platform::writeWholeFile(path, text, why))
-            return Rounds::Failures{};
-        return Rounds::Failures{{0, why}};
+            return Failures{};
+        return Failures{{0, why}};
     });
     stale_ = false;
 }
@@ -917,7 +910,7 @@ void Recording::settle() {
         manifestsFailed(manifests_->settle(false));
 }
 
-void Recording::manifestsFailed(const std::vector<std::pair<std::size_t, std::string>>& failures) {
+void Recording::manifestsFailed(const Failures& failures) {
     if (!failures.empty() && open_)
         manifestFailed(failures.back().second);
 }
@@ -925,10 +918,7 @@ void Recording::manifestsFailed(const std::vector<std::pair<std::size_t, std::st
 void Recording::syncFiles() {
     // A background round under way goes on beside these syncs, which take
     // what it has not.
-    if (syncs_) {
-        auto failures = syncs_->poll(true);
-        syncFailures_.insert(syncFailures_.end(), failures.begin(), failures.end());
-    }
+    collectSyncs(false);
     reportSyncFailures();
     // Before the last manifest: its counts claim only what the disk holds.
     // Every file's writing is started first, so that the disk takes them
@@ -944,7 +934,7 @@ void Recording::syncFiles() {
             "cannot put " + t->file + " on the disk: " + (why.empty() ? "the flush failed" : why);
         fail(t->failure);
     }
-    settleSyncs();
+    collectSyncs(true);
     reportSyncFailures();
 }
 

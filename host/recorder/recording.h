@@ -187,17 +187,19 @@ private:
     void written(Track& track, bool ok, std::int32_t count);
     void stopFile(Track& track, std::string failure);
     void syncFiles();
-    void syncBehind();
-    void settleSyncs();
-    void reportSyncFailures();
+    // (track, reason) of what the threads below failed at.
+    using Failures = std::vector<std::pair<std::size_t, std::string>>;
     class Rounds;
+    void syncBehind();
+    void collectSyncs(bool wait);
+    void reportSyncFailures();
 
     std::string manifestText() const;
     bool writeManifest(std::string& why);
     // Writes the manifest; a full disk then ends the recording.
     void updateManifest();
     void manifestFailed(const std::string& why);
-    void manifestsFailed(const std::vector<std::pair<std::size_t, std::string>>& failures);
+    void manifestsFailed(const Failures& failures);
     void fail(const std::string& message);
     void endOnFullDisk(const std::string& why);
     void keepRoom();
@@ -217,7 +219,7 @@ private:
     std::unique_ptr<Rounds> manifests_; // a running recording's manifests
     std::unique_ptr<Rounds> syncs_;     // its files, to the disk as they grow
     std::int64_t syncAsked_ = 0;        // bytes_ when they were last sent there
-    std::vector<std::pair<std::size_t, std::string>> syncFailures_; // track, reason
+    Failures syncFailures_;
     bool diskFull_ = false;
     std::function<void()> onDiskFull_;
     std::string reserve_; // the file that keeps room for the manifest, "" when none
